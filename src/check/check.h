@@ -1,0 +1,18 @@
+// Entries of the validation walk for Python objects.
+#pragma once
+
+#include <Python.h>
+
+#include "py/result.h"
+#include "validator/compiled_schema.h"
+
+namespace qx {
+
+// Checks `obj` in Collect (or FailFast) mode: success, a ValidationError, or
+// the fatal exception of the check.
+Status validate_core(const CompiledSchema& schema, PyObject* obj, bool fail_fast);
+
+// Membership of `obj`: the verdict, or the fatal exception of the check.
+Result<bool> is_valid_core(const CompiledSchema& schema, PyObject* obj);
+
+}  // namespace qx

@@ -1,0 +1,272 @@
+// Schema trees: constructors, deep clone, structural equality and the (items, rest) view.
+#include "schema/node.h"
+
+namespace qx {
+
+SchemaNode::~SchemaNode() = default;
+ItemShape::~ItemShape() = default;
+
+SchemaNode make_leaf(NodeKind kind) { return SchemaNode(kind); }
+
+SchemaNode make_indexed(NodeKind kind, uint64_t index) {
+  SchemaNode n(kind);
+  n.index = index;
+  return n;
+}
+
+SchemaNode make_boxed(NodeKind kind, SchemaNode child) {
+  SchemaNode n(kind);
+  n.child = std::make_unique<SchemaNode>(std::move(child));
+  return n;
+}
+
+SchemaNode make_sequence(bool tuple, ItemShape shape) {
+  SchemaNode n(NodeKind::Sequence);
+  n.tuple = tuple;
+  n.shape = std::make_unique<ItemShape>(std::move(shape));
+  return n;
+}
+
+SchemaNode make_record(std::vector<RecordField> fields, std::vector<Clause> clauses) {
+  SchemaNode n(NodeKind::Record);
+  n.fields = std::move(fields);
+  n.clauses = std::move(clauses);
+  return n;
+}
+
+SchemaNode make_members(NodeKind kind, std::vector<SchemaNode> members) {
+  SchemaNode n(kind);
+  n.members = std::move(members);
+  return n;
+}
+
+SchemaNode make_object(uint64_t class_index, std::vector<RecordField> attributes) {
+  SchemaNode n(NodeKind::Object);
+  n.index = class_index;
+  n.fields = std::move(attributes);
+  return n;
+}
+
+SchemaNode make_refinement(SchemaNode base, std::vector<Constraint> constraints) {
+  SchemaNode n(NodeKind::Refinement);
+  n.child = std::make_unique<SchemaNode>(std::move(base));
+  n.constraints = std::move(constraints);
+  return n;
+}
+
+ItemShape make_one_shape(SchemaNode node) {
+  ItemShape s(ShapeKind::One);
+  s.node = std::make_unique<SchemaNode>(std::move(node));
+  return s;
+}
+
+ItemShape make_star_shape(ItemShape inner) {
+  ItemShape s(ShapeKind::Star);
+  s.inner = std::make_unique<ItemShape>(std::move(inner));
+  return s;
+}
+
+ItemShape make_parts_shape(ShapeKind kind, std::vector<ItemShape> parts) {
+  ItemShape s(kind);
+  s.parts = std::move(parts);
+  return s;
+}
+
+// ---- clone -----------------------------------------------------------------
+
+SchemaNode clone_schema_node(const SchemaNode& node) {
+  SchemaNode n(node.kind);
+  n.tuple = node.tuple;
+  n.index = node.index;
+  if (node.child) n.child = std::make_unique<SchemaNode>(clone_schema_node(*node.child));
+  if (node.shape) n.shape = std::make_unique<ItemShape>(clone_item_shape(*node.shape));
+  n.members = clone_schema_node_vec(node.members);
+  n.fields = clone_record_fields(node.fields);
+  n.clauses = clone_clauses(node.clauses);
+  n.constraints = clone_constraint_vec(node.constraints);
+  return n;
+}
+
+ItemShape clone_item_shape(const ItemShape& shape) {
+  ItemShape s(shape.kind);
+  if (shape.node) s.node = std::make_unique<SchemaNode>(clone_schema_node(*shape.node));
+  s.parts = clone_item_shape_vec(shape.parts);
+  if (shape.inner) s.inner = std::make_unique<ItemShape>(clone_item_shape(*shape.inner));
+  return s;
+}
+
+std::vector<RecordField> clone_record_fields(const std::vector<RecordField>& fields) {
+  std::vector<RecordField> out;
+  out.reserve(fields.size());
+  for (const RecordField& f : fields) {
+    out.push_back(RecordField{f.name, clone_schema_node(f.node), f.required});
+  }
+  return out;
+}
+
+std::vector<Clause> clone_clauses(const std::vector<Clause>& clauses) {
+  std::vector<Clause> out;
+  out.reserve(clauses.size());
+  for (const Clause& c : clauses) {
+    out.push_back(Clause{clone_schema_node(c.key), clone_schema_node(c.value)});
+  }
+  return out;
+}
+
+std::vector<ItemShape> clone_item_shape_vec(const std::vector<ItemShape>& shapes) {
+  std::vector<ItemShape> out;
+  out.reserve(shapes.size());
+  for (const ItemShape& s : shapes) out.push_back(clone_item_shape(s));
+  return out;
+}
+
+std::vector<SchemaNode> clone_schema_node_vec(const std::vector<SchemaNode>& nodes) {
+  std::vector<SchemaNode> out;
+  out.reserve(nodes.size());
+  for (const SchemaNode& n : nodes) out.push_back(clone_schema_node(n));
+  return out;
+}
+
+std::vector<Constraint> clone_constraint_vec(const std::vector<Constraint>& constraints) {
+  return constraints;  // plain values: a copy is a deep copy
+}
+
+// ---- equality --------------------------------------------------------------
+
+namespace {
+bool node_vec_eq(const std::vector<SchemaNode>& a, const std::vector<SchemaNode>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (!schema_node_eq(a[i], b[i])) return false;
+  }
+  return true;
+}
+}  // namespace
+
+bool record_fields_eq(const std::vector<RecordField>& a, const std::vector<RecordField>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].required != b[i].required || a[i].name != b[i].name) return false;
+    if (!schema_node_eq(a[i].node, b[i].node)) return false;
+  }
+  return true;
+}
+
+bool constraint_slice_eq(const std::vector<Constraint>& a, const std::vector<Constraint>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].kind != b[i].kind) return false;
+    if (a[i].kind == ConstraintKind::Regex) {
+      if (a[i].pattern != b[i].pattern) return false;
+    } else if (a[i].value != b[i].value) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool schema_node_eq(const SchemaNode& a, const SchemaNode& b) {
+  if (a.kind != b.kind) return false;
+  switch (a.kind) {
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::Nothing:
+    case NodeKind::NoneType:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+      return true;
+    case NodeKind::Literal:
+    case NodeKind::Instance:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      return a.index == b.index;
+    case NodeKind::Sequence:
+      return a.tuple == b.tuple && item_shape_eq(*a.shape, *b.shape);
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Complement:
+      return schema_node_eq(*a.child, *b.child);
+    case NodeKind::Record:
+      if (!record_fields_eq(a.fields, b.fields)) return false;
+      if (a.clauses.size() != b.clauses.size()) return false;
+      for (size_t i = 0; i < a.clauses.size(); ++i) {
+        if (!schema_node_eq(a.clauses[i].key, b.clauses[i].key) ||
+            !schema_node_eq(a.clauses[i].value, b.clauses[i].value)) {
+          return false;
+        }
+      }
+      return true;
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+      return node_vec_eq(a.members, b.members);
+    case NodeKind::Object:
+      return a.index == b.index && record_fields_eq(a.fields, b.fields);
+    case NodeKind::Refinement:
+      return schema_node_eq(*a.child, *b.child) && constraint_slice_eq(a.constraints, b.constraints);
+  }
+  return false;
+}
+
+bool item_shape_eq(const ItemShape& a, const ItemShape& b) {
+  if (a.kind != b.kind) return false;
+  switch (a.kind) {
+    case ShapeKind::Empty:
+      return true;
+    case ShapeKind::One:
+      return schema_node_eq(*a.node, *b.node);
+    case ShapeKind::Seq:
+    case ShapeKind::Alt:
+      if (a.parts.size() != b.parts.size()) return false;
+      for (size_t i = 0; i < a.parts.size(); ++i) {
+        if (!item_shape_eq(a.parts[i], b.parts[i])) return false;
+      }
+      return true;
+    case ShapeKind::Star:
+      return item_shape_eq(*a.inner, *b.inner);
+  }
+  return false;
+}
+
+// ---- (items, rest) view ----------------------------------------------------
+
+bool item_shape_prefix_rest(const ItemShape& shape, ShapeView& view) {
+  view.items.clear();
+  view.rest = nullptr;
+  switch (shape.kind) {
+    case ShapeKind::Empty:
+      return true;
+    case ShapeKind::One:
+      view.items.push_back(shape.node.get());
+      return true;
+    case ShapeKind::Star:
+      if (shape.inner->kind != ShapeKind::One) return false;
+      view.rest = shape.inner->node.get();
+      return true;
+    case ShapeKind::Alt:
+      return false;
+    case ShapeKind::Seq: {
+      const size_t n = shape.parts.size();
+      view.items.reserve(n);
+      for (size_t i = 0; i < n; ++i) {
+        const ItemShape& part = shape.parts[i];
+        if (part.kind == ShapeKind::One) {
+          view.items.push_back(part.node.get());
+        } else if (part.kind == ShapeKind::Star && i + 1 == n &&
+                   part.inner->kind == ShapeKind::One) {
+          view.rest = part.inner->node.get();
+        } else {
+          view.items.clear();
+          view.rest = nullptr;
+          return false;
+        }
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace qx

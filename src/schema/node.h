@@ -1,0 +1,161 @@
+// Schema trees: the node kinds, element shapes, fields and constraints.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qx {
+
+// Kind numbers are fixed: hashing and the total order of nodes use them.
+enum class NodeKind : uint8_t {
+  Anything = 0,
+  Any = 1,
+  Nothing = 2,
+  NoneType = 3,
+  Bool = 4,
+  Int = 5,
+  Float = 6,
+  Str = 7,
+  Bytes = 8,
+  Literal = 9,
+  Sequence = 10,
+  Set = 11,
+  FrozenSet = 12,
+  Record = 13,
+  Union = 14,
+  Intersection = 15,
+  Complement = 16,
+  Instance = 17,
+  Object = 18,
+  Refinement = 19,
+  Ref = 20,
+  Placeholder = 21,
+};
+
+enum class ShapeKind : uint8_t { Empty = 0, One = 1, Seq = 2, Alt = 3, Star = 4 };
+
+enum class ConstraintKind : uint8_t {
+  Ge = 0,
+  Gt = 1,
+  Le = 2,
+  Lt = 3,
+  MinLen = 4,
+  MaxLen = 5,
+  MultipleOf = 6,
+  Predicate = 7,
+  Regex = 8,
+};
+
+struct ItemShape;
+struct RecordField;
+struct Clause;
+
+// One condition of a Refinement. `value` is a pool index (Ge..Lt,
+// MultipleOf, Predicate) or a count (MinLen, MaxLen); `pattern` is the
+// Regex text as written.
+struct Constraint {
+  ConstraintKind kind = ConstraintKind::Ge;
+  uint64_t value = 0;
+  std::string pattern;
+};
+
+// One node of a schema tree. Plain, finite, acyclic data: children are owned
+// exclusively, Python objects are named by pool index and recursion by
+// definition index, so trees are copied, compared and hashed without the
+// interpreter. Built trees are immutable. Only the fields of `kind` are used:
+//   Literal, Instance, Object: `index` is a pool index
+//   Ref: `index` is a definition index; Placeholder: `index` is the recursive id
+//   Sequence: `tuple`, `shape`
+//   Set, FrozenSet, Complement: `child`; Refinement: `child` (base), `constraints`
+//   Record: `fields`, `clauses`; Object: `index`, `fields` (attributes)
+//   Union, Intersection: `members`
+struct SchemaNode {
+  NodeKind kind = NodeKind::Anything;
+  bool tuple = false;
+  uint64_t index = 0;
+  std::unique_ptr<SchemaNode> child;
+  std::unique_ptr<ItemShape> shape;
+  std::vector<SchemaNode> members;
+  std::vector<RecordField> fields;
+  std::vector<Clause> clauses;
+  std::vector<Constraint> constraints;
+
+  SchemaNode() = default;
+  explicit SchemaNode(NodeKind k) : kind(k) {}
+  SchemaNode(SchemaNode&&) noexcept = default;
+  SchemaNode& operator=(SchemaNode&&) noexcept = default;
+  ~SchemaNode();
+};
+
+// The elements of a Sequence as a regular expression over element nodes.
+//   One: `node`; Seq, Alt: `parts`; Star: `inner`; Empty: nothing.
+struct ItemShape {
+  ShapeKind kind = ShapeKind::Empty;
+  std::unique_ptr<SchemaNode> node;
+  std::vector<ItemShape> parts;
+  std::unique_ptr<ItemShape> inner;
+
+  ItemShape() = default;
+  explicit ItemShape(ShapeKind k) : kind(k) {}
+  ItemShape(ItemShape&&) noexcept = default;
+  ItemShape& operator=(ItemShape&&) noexcept = default;
+  ~ItemShape();
+};
+
+// A declared key of a Record or attribute of an Object.
+struct RecordField {
+  std::string name;
+  SchemaNode node;
+  bool required = true;
+};
+
+// A catch-all clause of a Record: undeclared keys matching `key` with values
+// matching `value`.
+struct Clause {
+  SchemaNode key;
+  SchemaNode value;
+};
+
+// ---- Constructors ---------------------------------------------------------
+
+SchemaNode make_leaf(NodeKind kind);  // kinds without payload
+SchemaNode make_indexed(NodeKind kind, uint64_t index);  // Literal, Instance, Ref, Placeholder
+SchemaNode make_boxed(NodeKind kind, SchemaNode child);  // Set, FrozenSet, Complement
+SchemaNode make_sequence(bool tuple, ItemShape shape);
+SchemaNode make_record(std::vector<RecordField> fields, std::vector<Clause> clauses);
+SchemaNode make_members(NodeKind kind, std::vector<SchemaNode> members);  // Union, Intersection
+SchemaNode make_object(uint64_t class_index, std::vector<RecordField> attributes);
+SchemaNode make_refinement(SchemaNode base, std::vector<Constraint> constraints);
+
+ItemShape make_one_shape(SchemaNode node);
+ItemShape make_star_shape(ItemShape inner);
+ItemShape make_parts_shape(ShapeKind kind, std::vector<ItemShape> parts);  // Seq, Alt
+
+// ---- Value operations: pure, no Python, no locks ---------------------------
+
+SchemaNode clone_schema_node(const SchemaNode& node);
+ItemShape clone_item_shape(const ItemShape& shape);
+std::vector<RecordField> clone_record_fields(const std::vector<RecordField>& fields);
+std::vector<Clause> clone_clauses(const std::vector<Clause>& clauses);
+std::vector<ItemShape> clone_item_shape_vec(const std::vector<ItemShape>& shapes);
+std::vector<SchemaNode> clone_schema_node_vec(const std::vector<SchemaNode>& nodes);
+std::vector<Constraint> clone_constraint_vec(const std::vector<Constraint>& constraints);
+
+// Structural equality: order always counts, pool indexes are compared as
+// numbers and never through the pooled objects.
+bool schema_node_eq(const SchemaNode& a, const SchemaNode& b);
+bool item_shape_eq(const ItemShape& a, const ItemShape& b);
+bool constraint_slice_eq(const std::vector<Constraint>& a, const std::vector<Constraint>& b);
+bool record_fields_eq(const std::vector<RecordField>& a, const std::vector<RecordField>& b);
+
+// The (items, rest) view of a shape: fixed items then an optional repeated
+// rest. Returns false when the shape has no such view. Borrows the nodes.
+struct ShapeView {
+  std::vector<const SchemaNode*> items;
+  const SchemaNode* rest = nullptr;
+};
+bool item_shape_prefix_rest(const ItemShape& shape, ShapeView& view);
+
+}  // namespace qx

@@ -1,0 +1,153 @@
+// The constants pool, the builder that fills it, and import of another validator's schema.
+#include "schema/pool.h"
+
+namespace qx {
+
+ConstantsPool& ConstantsPool::operator=(ConstantsPool&& other) noexcept {
+  if (this != &other) {
+    clear();
+    objects_ = std::move(other.objects_);
+    other.objects_.clear();
+  }
+  return *this;
+}
+
+uint64_t ConstantsPool::push(PyObject* obj) {
+  objects_.push_back(obj);
+  Py_INCREF(obj);
+  return objects_.size() - 1;
+}
+
+ConstantsPool ConstantsPool::clone() const {
+  ConstantsPool copy;
+  copy.objects_.reserve(objects_.size());
+  for (PyObject* obj : objects_) copy.push(obj);
+  return copy;
+}
+
+void ConstantsPool::clear() noexcept {
+  // Move out first: a release may run a finaliser that reaches this pool.
+  std::vector<PyObject*> objects = std::move(objects_);
+  objects_.clear();
+  for (PyObject* obj : objects) Py_DECREF(obj);
+}
+
+uint64_t intern_object(SchemaBuilder& builder, PyObject* obj) {
+  const uintptr_t key = reinterpret_cast<uintptr_t>(obj);
+  if (!builder.identity.empty()) {
+    auto it = builder.identity.find(key);
+    if (it != builder.identity.end()) return it->second;
+  }
+  const uint64_t index = builder.pool.push(obj);
+  builder.identity.emplace(key, index);
+  return index;
+}
+
+std::vector<uint64_t> intern_objects(SchemaBuilder& builder, const ConstantsPool& other) {
+  std::vector<uint64_t> table;
+  table.reserve(other.size());
+  for (size_t i = 0; i < other.size(); ++i) table.push_back(intern_object(builder, other[i]));
+  return table;
+}
+
+namespace {
+uint64_t map_index(const std::vector<uint64_t>& table, uint64_t i) {
+  // An index outside the table is left as it is: it stays out of range and
+  // every reader treats it as such.
+  return i < table.size() ? table[i] : i;
+}
+}  // namespace
+
+std::vector<RecordField> remap_record_fields(const std::vector<RecordField>& fields,
+                                             const std::vector<uint64_t>& table, uint64_t offset) {
+  std::vector<RecordField> out;
+  out.reserve(fields.size());
+  for (const RecordField& f : fields) {
+    out.push_back(RecordField{f.name, remap_node(f.node, table, offset), f.required});
+  }
+  return out;
+}
+
+std::vector<SchemaNode> remap_node_vec(const std::vector<SchemaNode>& nodes,
+                                       const std::vector<uint64_t>& table, uint64_t offset) {
+  std::vector<SchemaNode> out;
+  out.reserve(nodes.size());
+  for (const SchemaNode& n : nodes) out.push_back(remap_node(n, table, offset));
+  return out;
+}
+
+ItemShape remap_item_shape(const ItemShape& shape, const std::vector<uint64_t>& table,
+                           uint64_t offset) {
+  ItemShape s(shape.kind);
+  if (shape.node) s.node = std::make_unique<SchemaNode>(remap_node(*shape.node, table, offset));
+  s.parts.reserve(shape.parts.size());
+  for (const ItemShape& p : shape.parts) s.parts.push_back(remap_item_shape(p, table, offset));
+  if (shape.inner) {
+    s.inner = std::make_unique<ItemShape>(remap_item_shape(*shape.inner, table, offset));
+  }
+  return s;
+}
+
+SchemaNode remap_node(const SchemaNode& node, const std::vector<uint64_t>& table,
+                      uint64_t offset) {
+  SchemaNode n(node.kind);
+  n.tuple = node.tuple;
+  switch (node.kind) {
+    case NodeKind::Literal:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+      n.index = map_index(table, node.index);
+      break;
+    case NodeKind::Ref:
+      n.index = node.index + offset;
+      break;
+    default:
+      n.index = node.index;
+      break;
+  }
+  if (node.child) n.child = std::make_unique<SchemaNode>(remap_node(*node.child, table, offset));
+  if (node.shape) n.shape = std::make_unique<ItemShape>(remap_item_shape(*node.shape, table, offset));
+  n.members = remap_node_vec(node.members, table, offset);
+  n.fields = remap_record_fields(node.fields, table, offset);
+  n.clauses.reserve(node.clauses.size());
+  for (const Clause& c : node.clauses) {
+    n.clauses.push_back(Clause{remap_node(c.key, table, offset), remap_node(c.value, table, offset)});
+  }
+  n.constraints = node.constraints;
+  for (Constraint& c : n.constraints) {
+    switch (c.kind) {
+      case ConstraintKind::Ge:
+      case ConstraintKind::Gt:
+      case ConstraintKind::Le:
+      case ConstraintKind::Lt:
+      case ConstraintKind::MultipleOf:
+      case ConstraintKind::Predicate:
+        c.value = map_index(table, c.value);
+        break;
+      case ConstraintKind::MinLen:
+      case ConstraintKind::MaxLen:
+      case ConstraintKind::Regex:
+        break;
+    }
+  }
+  return n;
+}
+
+void extend_remapped_nodes(std::vector<SchemaNode>& definitions,
+                           const std::vector<SchemaNode>& other,
+                           const std::vector<uint64_t>& table, uint64_t offset) {
+  definitions.reserve(definitions.size() + other.size());
+  for (const SchemaNode& d : other) definitions.push_back(remap_node(d, table, offset));
+}
+
+SchemaBuilder builder_from_pool(ConstantsPool pool) {
+  SchemaBuilder builder;
+  builder.identity.reserve(pool.size());
+  for (size_t i = 0; i < pool.size(); ++i) {
+    builder.identity.emplace(reinterpret_cast<uintptr_t>(pool[i]), i);
+  }
+  builder.pool = std::move(pool);
+  return builder;
+}
+
+}  // namespace qx

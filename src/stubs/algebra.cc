@@ -1,0 +1,34 @@
+// Placeholder bodies until the schema algebra lands.
+#include "algebra/algebra.h"
+
+namespace qx {
+
+Result<CompiledSchema> union_operator(const CompiledSchema&, PyObject*, bool) {
+  return not_implemented_error("the | operator is not available yet");
+}
+Result<CompiledSchema> complement_impl(PyObject*) {
+  return not_implemented_error("complement() is not available yet");
+}
+Result<CompiledSchema> intersection_impl(PyObject*) {
+  return not_implemented_error("intersection() is not available yet");
+}
+bool is_empty_impl(const CompiledSchema&) {
+  throw std::runtime_error("Validator.is_empty() is not available yet");
+}
+Result<bool> is_subtype_of_impl(const CompiledSchema&, PyObject*) {
+  return not_implemented_error("Validator.is_subtype_of() is not available yet");
+}
+Result<bool> is_equivalent_impl(const CompiledSchema&, PyObject*) {
+  return not_implemented_error("Validator.is_equivalent() is not available yet");
+}
+Result<CompiledSchema> simplify_impl(const CompiledSchema&) {
+  return not_implemented_error("Validator.simplify() is not available yet");
+}
+Result<CompiledSchema> open_impl(const CompiledSchema&) {
+  return not_implemented_error("Validator.open() is not available yet");
+}
+Result<CompiledSchema> close_impl(const CompiledSchema&) {
+  return not_implemented_error("Validator.close() is not available yet");
+}
+
+}  // namespace qx

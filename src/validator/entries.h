@@ -1,0 +1,17 @@
+// CPython entries of the Validator class and the module functions.
+#pragma once
+
+#include <Python.h>
+
+namespace qx {
+
+PyObject* validator_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
+void validator_dealloc(PyObject* self);
+
+extern PyMethodDef validator_methods[];
+extern PyType_Slot validator_operator_slots[];  // repr, contains, hash, or, richcompare
+
+// Module functions, each created with the module as `self`.
+extern PyMethodDef module_functions[];  // union, intersection, complement, recursive; null-terminated
+
+}  // namespace qx

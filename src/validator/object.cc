@@ -1,0 +1,93 @@
+// Validator objects: creation, typed access, copies, destruction and the two plain constructors.
+#include <new>
+
+#include "build/compile.h"
+#include "build/constructors.h"
+#include "build/limits.h"
+#include "py/args.h"
+#include "py/boundary.h"
+#include "validator/entries.h"
+#include "validator/validator.h"
+
+namespace qx {
+
+CompiledSchema clone_compiled_schema(const CompiledSchema& schema) {
+  return CompiledSchema(clone_schema_node(schema.root), schema.pool.clone(),
+                        clone_schema_node_vec(schema.definitions));
+}
+
+namespace {
+Result<Ref> allocate_validator(PyTypeObject* type, CompiledSchema schema) {
+  PyObject* obj = type->tp_alloc(type, 0);
+  if (obj == nullptr) return Error::fetch();  // `schema` is destroyed on return
+  new (&reinterpret_cast<ValidatorObject*>(obj)->schema) CompiledSchema(std::move(schema));
+  return Ref::steal(obj);
+}
+}  // namespace
+
+Result<Ref> create_validator_object(CompiledSchema schema) {
+  Result<PyObject*> type = validator_type();
+  if (!type.ok()) throw std::runtime_error("failed to create type object for `Validator`");
+  return allocate_validator(reinterpret_cast<PyTypeObject*>(type.value()), std::move(schema));
+}
+
+Result<Ref> validator_from_node(SchemaNode node) {
+  return create_validator_object(CompiledSchema(std::move(node), ConstantsPool(), {}));
+}
+
+const CompiledSchema* borrow_validator(PyObject* obj) noexcept {
+  Result<PyObject*> type = validator_type();
+  if (!type.ok()) return nullptr;
+  if (!PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(type.value()))) return nullptr;
+  return &reinterpret_cast<ValidatorObject*>(obj)->schema;
+}
+
+PyObject* validator_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
+  return boundary([&]() -> Result<Ref> {
+    static constexpr const char* names[] = {"schema"};
+    static const Signature sig{"Validator.__new__()", names, 1, 1};
+    PyObject* spec = nullptr;
+    QX_TRY(parse_tuple_dict(sig, args, kwargs, &spec));
+    SchemaBuilder builder;
+    std::vector<SchemaNode> definitions;
+    QX_ASSIGN(SchemaNode root, compile_schema(spec, builder, definitions));
+    builder.identity = {};
+    QX_ASSIGN(CompiledSchema schema,
+              finish_validator(std::move(root), std::move(builder.pool), std::move(definitions)));
+    return allocate_validator(subtype, std::move(schema));
+  });
+}
+
+void validator_dealloc(PyObject* self) {
+  try {
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<ValidatorObject*>(self)->schema.~CompiledSchema();
+    type->tp_free(self);
+    Py_DECREF(type);
+  } catch (...) {
+    detail::raise_cpp_exception();
+    PyErr_WriteUnraisable(nullptr);
+  }
+}
+
+Result<Ref> union_impl(PyObject* schemas) {
+  if (!PyTuple_Check(schemas)) {
+    return with_argument_note(type_error("'object' is not an instance of 'tuple'"), "schemas");
+  }
+  const Py_ssize_t n = PyTuple_GET_SIZE(schemas);
+  SchemaBuilder builder;
+  std::vector<SchemaNode> definitions;
+  std::vector<SchemaNode> nodes;
+  nodes.reserve(static_cast<size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    QX_ASSIGN(SchemaNode node, compile_schema(PyTuple_GET_ITEM(schemas, i), builder, definitions));
+    nodes.push_back(std::move(node));
+  }
+  SchemaNode root = make_union_node(std::move(nodes));
+  builder.identity = {};
+  QX_ASSIGN(CompiledSchema schema,
+            finish_validator(std::move(root), std::move(builder.pool), std::move(definitions)));
+  return create_validator_object(std::move(schema));
+}
+
+}  // namespace qx
