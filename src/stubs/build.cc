@@ -1,6 +1,5 @@
 // Placeholder bodies until the spec compiler lands; each raises NotImplementedError.
 #include "build/compile.h"
-#include "build/recursive.h"
 
 namespace qx {
 
@@ -8,10 +7,6 @@ Error make_build_error(std::string_view message) { return not_implemented_error(
 
 Result<SchemaNode> compile_schema(PyObject*, SchemaBuilder&, std::vector<SchemaNode>&) {
   return not_implemented_error("compiling a schema spec is not available yet");
-}
-
-Result<Ref> recursive_impl(PyObject*) {
-  return not_implemented_error("recursive() is not available yet");
 }
 
 }  // namespace qx

@@ -1,0 +1,125 @@
+// The validation walk: one recursive membership test of a value against a schema node.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "absl/container/flat_hash_set.h"
+#include "check/precompute.h"
+#include "json/value.h"
+#include "py/ref.h"
+#include "schema/node.h"
+#include "schema/pool.h"
+
+namespace qx {
+
+enum class WalkMode : uint8_t { Collect = 0, FailFast = 1, Membership = 2 };
+
+// The value under check, borrowed: a Python object or a parsed JSON value.
+struct ValueRef {
+  PyObject* obj = nullptr;
+  const json::Value* json = nullptr;
+
+  static ValueRef python(PyObject* o) { return ValueRef{o, nullptr}; }
+  static ValueRef parsed(const json::Value* v) { return ValueRef{nullptr, v}; }
+  bool is_json() const { return json != nullptr; }
+  // The identity the recursion guard keys on.
+  uint64_t identity() const {
+    return is_json() ? reinterpret_cast<uintptr_t>(json) : reinterpret_cast<uintptr_t>(obj);
+  }
+};
+
+// One step of an error path: a record key or attribute name, or a position.
+struct PathSegment {
+  bool is_index = false;
+  uint64_t index = 0;
+  std::string key;
+
+  static PathSegment of_key(std::string k) { return PathSegment{false, 0, std::move(k)}; }
+  static PathSegment of_index(uint64_t i) { return PathSegment{true, i, {}}; }
+};
+
+using Path = std::vector<PathSegment>;
+
+// One failure. `code` is a static text, never owned.
+struct ErrorRecord {
+  Path path;
+  std::string expected;
+  std::string value;
+  const char* code = "";
+};
+
+using ErrorList = std::vector<ErrorRecord>;
+
+// Active (value identity, definition index) pairs of one check.
+struct RecursionGuard {
+  absl::flat_hash_set<std::pair<uint64_t, uint64_t>> active;
+};
+
+// The first fatal exception of one check.
+struct FatalSlot {
+  Ref exception;
+};
+
+// The state passed down one walk. Owns nothing: the entry builds it on its
+// stack frame; sub-walks copy it, changing at most the mode.
+struct WalkContext {
+  const ConstantsPool* pool;
+  const std::vector<SchemaNode>* definitions;
+  const Precompute* precompute;
+  RecursionGuard* guard;
+  FatalSlot* fatal;
+  bool* stop;
+  WalkMode mode;
+
+  WalkContext with_mode(WalkMode m) const {
+    WalkContext c = *this;
+    c.mode = m;
+    return c;
+  }
+  bool collecting() const { return mode != WalkMode::Membership; }
+};
+
+// True when `value` is a member of `node`. Never raises: Python exceptions
+// fold to false or become the check's fatal exception. `path` is restored on
+// return; records are appended to `errors` only when collecting.
+bool walk(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
+          ErrorList& errors);
+
+// ---- Record and object checks -----------------------------------------------
+
+// Explains why a dict is not a member of a Record (Collect/FailFast only);
+// appends records, returns nothing.
+void check_record(const SchemaNode& record, ValueRef value, Path& path, const WalkContext& ctx,
+                  ErrorList& errors);
+
+// Whether one undeclared (key, value) pair belongs to one catch-all clause.
+bool check_pair(ValueRef key, const WalkContext& ctx, ValueRef value, const Clause& clause);
+
+// The whole check of an Object node, in every mode.
+bool check_object_attributes(uint64_t class_index, const std::vector<RecordField>& attributes,
+                             ValueRef value, Path& path, const WalkContext& ctx,
+                             ErrorList& errors);
+
+// ---- Constraints and exception folding --------------------------------------
+
+// One constraint of a Refinement against a Python object; appends its record.
+bool check_constraint(const Constraint& constraint, PyObject* value, Path& path,
+                      const WalkContext& ctx, ErrorList& errors);
+
+// The verdict of a Python-side test: `outcome` is 1 or 0, or -1 with an
+// exception pending, which is taken: an ordinary one is dropped (false), a
+// fatal one goes to the check's FatalSlot and stops the walk (false).
+bool fold_call_result(int outcome, const WalkContext& ctx);
+
+// Not an Exception, or a MemoryError, or a RecursionError.
+bool is_fatal_exception(PyObject* exception);
+
+// Keeps the first fatal exception of the check and sets the stop flag.
+void record_fatal_error(Ref exception, const WalkContext& ctx);
+
+}  // namespace qx
