@@ -1,4 +1,4 @@
-// Placeholder bodies until the schema algebra lands.
+// Placeholder bodies until the combinators and decisions lands.
 #include "algebra/algebra.h"
 
 namespace qx {
@@ -20,15 +20,6 @@ Result<bool> is_subtype_of_impl(const CompiledSchema&, PyObject*) {
 }
 Result<bool> is_equivalent_impl(const CompiledSchema&, PyObject*) {
   return not_implemented_error("Validator.is_equivalent() is not available yet");
-}
-Result<CompiledSchema> simplify_impl(const CompiledSchema&) {
-  return not_implemented_error("Validator.simplify() is not available yet");
-}
-Result<CompiledSchema> open_impl(const CompiledSchema&) {
-  return not_implemented_error("Validator.open() is not available yet");
-}
-Result<CompiledSchema> close_impl(const CompiledSchema&) {
-  return not_implemented_error("Validator.close() is not available yet");
 }
 
 }  // namespace qx
