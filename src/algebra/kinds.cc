@@ -1,0 +1,115 @@
+// Coarse classification of schema nodes: top-level value classes and base Python types.
+#include "algebra/kinds.h"
+
+namespace qx {
+
+KindMask kind_classes(const SchemaNode& node) {
+  switch (node.kind) {
+    case NodeKind::Anything:
+      return {false, kAllClasses};
+    case NodeKind::Nothing:
+      return {false, 0};
+    case NodeKind::NoneType:
+      return {false, kClassNone};
+    case NodeKind::Bool:
+      return {false, kClassBool};
+    case NodeKind::Int:
+      return {false, static_cast<KindClasses>(kClassBool | kClassInt)};
+    case NodeKind::Float:
+      return {false, kClassFloat};
+    case NodeKind::Str:
+      return {false, kClassStr};
+    case NodeKind::Bytes:
+      return {false, kClassBytes};
+    case NodeKind::Union: {
+      KindClasses classes = 0;
+      for (const SchemaNode& m : node.members) {
+        KindMask k = kind_classes(m);
+        if (k.opaque) return {true, 0};
+        classes |= k.classes;
+      }
+      return {false, classes};
+    }
+    case NodeKind::Intersection: {
+      KindClasses classes = kAllClasses;
+      for (const SchemaNode& m : node.members) {
+        KindMask k = kind_classes(m);
+        if (k.opaque) return {true, 0};
+        classes &= k.classes;
+      }
+      return {false, classes};
+    }
+    case NodeKind::Complement: {
+      KindMask k = kind_classes(*node.child);
+      if (k.opaque) return {true, 0};
+      return {false, static_cast<KindClasses>(kAllClasses & ~k.classes)};
+    }
+    case NodeKind::Any:
+    case NodeKind::Literal:
+    case NodeKind::Sequence:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Record:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+    case NodeKind::Refinement:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      return {true, 0};
+  }
+  return {true, 0};
+}
+
+BaseKind base_kind(const SchemaNode& node) {
+  const SchemaNode* n = &node;
+  while (n->kind == NodeKind::Refinement) n = n->child.get();
+  switch (n->kind) {
+    case NodeKind::NoneType:
+      return BaseKind::None;
+    case NodeKind::Bool:
+      return BaseKind::Bool;
+    case NodeKind::Int:
+      return BaseKind::Int;
+    case NodeKind::Float:
+      return BaseKind::Float;
+    case NodeKind::Str:
+      return BaseKind::Str;
+    case NodeKind::Bytes:
+      return BaseKind::Bytes;
+    case NodeKind::Sequence:
+      return n->tuple ? BaseKind::Tuple : BaseKind::List;
+    case NodeKind::Set:
+      return BaseKind::Set;
+    case NodeKind::FrozenSet:
+      return BaseKind::FrozenSet;
+    case NodeKind::Record:
+      return BaseKind::Dict;
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::Nothing:
+    case NodeKind::Literal:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+    case NodeKind::Refinement:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      return BaseKind::Unknown;
+  }
+  return BaseKind::Unknown;
+}
+
+bool disjoint_base_kinds(const SchemaNode& x, const SchemaNode& y) {
+  if (x.kind == NodeKind::Nothing || y.kind == NodeKind::Nothing) return true;
+  const BaseKind a = base_kind(x);
+  const BaseKind b = base_kind(y);
+  if (a == b || a == BaseKind::Unknown || b == BaseKind::Unknown) return false;
+  // A bool is an int: the two kinds share every bool value.
+  const bool int_pair = (a == BaseKind::Bool && b == BaseKind::Int) ||
+                        (a == BaseKind::Int && b == BaseKind::Bool);
+  return !int_pair;
+}
+
+}  // namespace qx

@@ -1,0 +1,50 @@
+// Coarse classification of schema nodes: top-level value classes and base Python types.
+#pragma once
+
+#include <cstdint>
+
+#include "schema/node.h"
+
+namespace qx {
+
+// A set of top-level value classes, one bit each; kAllClasses is every value.
+using KindClasses = uint8_t;
+inline constexpr KindClasses kClassNone = 0x01;
+inline constexpr KindClasses kClassBool = 0x02;
+inline constexpr KindClasses kClassInt = 0x04;  // ints that are not bools
+inline constexpr KindClasses kClassFloat = 0x08;
+inline constexpr KindClasses kClassStr = 0x10;
+inline constexpr KindClasses kClassBytes = 0x20;
+inline constexpr KindClasses kClassOther = 0x40;
+inline constexpr KindClasses kAllClasses = 0x7F;
+
+// The mask of a node when its structure alone fixes it. `opaque` is set when
+// it does not (then `classes` means nothing). Spends no budget, asks nobody.
+struct KindMask {
+  bool opaque = false;
+  KindClasses classes = 0;
+};
+KindMask kind_classes(const SchemaNode& node);
+
+// The one Python type every value of a node has, when there is one.
+enum class BaseKind : uint8_t {
+  None = 0,
+  Bool = 1,
+  Int = 2,
+  Float = 3,
+  Str = 4,
+  Bytes = 5,
+  List = 6,
+  Tuple = 7,
+  Set = 8,
+  FrozenSet = 9,
+  Dict = 10,
+  Unknown = 255,
+};
+// Looks through Refinement bases.
+BaseKind base_kind(const SchemaNode& node);
+
+// True when no value can belong to both nodes.
+bool disjoint_base_kinds(const SchemaNode& x, const SchemaNode& y);
+
+}  // namespace qx
