@@ -3,15 +3,6 @@
 
 namespace qx {
 
-Result<CompiledSchema> union_operator(const CompiledSchema&, PyObject*, bool) {
-  return not_implemented_error("the | operator is not available yet");
-}
-Result<CompiledSchema> complement_impl(PyObject*) {
-  return not_implemented_error("complement() is not available yet");
-}
-Result<CompiledSchema> intersection_impl(PyObject*) {
-  return not_implemented_error("intersection() is not available yet");
-}
 bool is_empty_impl(const CompiledSchema&) {
   throw std::runtime_error("Validator.is_empty() is not available yet");
 }

@@ -1,0 +1,78 @@
+// The combinators complement(), intersection() and the | operator: exactly the node asked for.
+#include "algebra/combinators.h"
+
+#include "algebra/algebra.h"
+#include "build/compile.h"
+#include "build/constructors.h"
+#include "build/limits.h"
+#include "py/args.h"
+
+namespace qx {
+
+namespace {
+
+Result<CompiledSchema> finish(SchemaBuilder builder, SchemaNode root,
+                              std::vector<SchemaNode> definitions) {
+  builder.identity = {};
+  return finish_validator(std::move(root), std::move(builder.pool), std::move(definitions));
+}
+
+}  // namespace
+
+SchemaNode make_complement_node(SchemaNode node) {
+  return make_boxed(NodeKind::Complement, std::move(node));
+}
+
+Result<SeededSchema> compile_beside(const CompiledSchema& self, PyObject* other) {
+  SeededSchema seeded{builder_from_pool(self.pool.clone()),
+                      clone_schema_node_vec(self.definitions), SchemaNode()};
+  QX_ASSIGN(seeded.node, compile_schema(other, seeded.builder, seeded.definitions));
+  return seeded;
+}
+
+Result<CompiledSchema> complement_impl(PyObject* schema) {
+  SchemaBuilder builder;
+  std::vector<SchemaNode> definitions;
+  QX_ASSIGN(SchemaNode node, compile_schema(schema, builder, definitions));
+  return finish(std::move(builder), make_complement_node(std::move(node)),
+                std::move(definitions));
+}
+
+Result<CompiledSchema> intersection_impl(PyObject* schemas) {
+  if (!PyTuple_Check(schemas)) {
+    return with_argument_note(type_error("'object' is not an instance of 'tuple'"), "schemas");
+  }
+  const Py_ssize_t n = PyTuple_GET_SIZE(schemas);
+  SchemaBuilder builder;
+  std::vector<SchemaNode> definitions;
+  std::vector<SchemaNode> nodes;
+  nodes.reserve(static_cast<size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    QX_ASSIGN(SchemaNode node, compile_schema(PyTuple_GET_ITEM(schemas, i), builder, definitions));
+    nodes.push_back(std::move(node));
+  }
+  // Even one argument keeps its Intersection level: combinators never simplify.
+  SchemaNode root = nodes.empty() ? make_leaf(NodeKind::Anything)
+                                  : make_members(NodeKind::Intersection, std::move(nodes));
+  return finish(std::move(builder), std::move(root), std::move(definitions));
+}
+
+Result<CompiledSchema> union_operator(const CompiledSchema& self, PyObject* other,
+                                      bool reflected) {
+  QX_ASSIGN(SeededSchema seeded, compile_beside(self, other));
+  std::vector<SchemaNode> members;
+  members.reserve(2);
+  SchemaNode mine = clone_schema_node(self.root);
+  // Members keep the source order of the expression.
+  if (reflected) {
+    members.push_back(std::move(seeded.node));
+    members.push_back(std::move(mine));
+  } else {
+    members.push_back(std::move(mine));
+    members.push_back(std::move(seeded.node));
+  }
+  return finish(std::move(seeded.builder), make_union_node(std::move(members)),
+                std::move(seeded.definitions));
+}
+
+}  // namespace qx
