@@ -1,0 +1,56 @@
+// Total order of schema trees: nodes, element shapes and constraint lists.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "schema/node.h"
+
+namespace qx {
+
+// Each returns -1, 0 or 1. Purely structural: pool indexes are compared as
+// numbers and never through the pooled objects, so no Python runs, nothing
+// is allocated and nothing fails. Two trees compare 0 exactly when
+// schema_node_eq holds for them, and swapping the arguments negates the
+// result.
+int8_t node_cmp(const SchemaNode& a, const SchemaNode& b);
+int8_t item_shape_cmp(const ItemShape& a, const ItemShape& b);
+int8_t constraint_cmp(const Constraint& a, const Constraint& b);
+int8_t constraint_slice_cmp(const Constraint* a, size_t a_len, const Constraint* b, size_t b_len);
+
+// Lists shorter than this are sorted in place by insertion, which allocates
+// nothing; the short member and constraint lists of real schemas stay cheap.
+inline constexpr size_t kMergeSortFrom = 21;
+
+// Stable sort of `items` by `cmp` (a -1/0/1 comparison). From
+// kMergeSortFrom elements a merge sort orders pointers and the elements are
+// then moved once each, so wide unions cost n log n comparisons and n moves.
+template <class T, class Cmp>
+void stable_sort_by(std::vector<T>& items, Cmp cmp) {
+  const size_t n = items.size();
+  if (n < 2) return;
+  if (n < kMergeSortFrom) {
+    for (size_t i = 1; i < n; ++i) {
+      if (cmp(items[i - 1], items[i]) <= 0) continue;
+      T moving = std::move(items[i]);
+      size_t j = i;
+      for (; j > 0 && cmp(items[j - 1], moving) > 0; --j) items[j] = std::move(items[j - 1]);
+      items[j] = std::move(moving);
+    }
+    return;
+  }
+  std::vector<T*> order;
+  order.reserve(n);
+  for (T& item : items) order.push_back(&item);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](const T* x, const T* y) { return cmp(*x, *y) < 0; });
+  std::vector<T> sorted;
+  sorted.reserve(n);
+  for (T* item : order) sorted.push_back(std::move(*item));
+  items = std::move(sorted);
+}
+
+}  // namespace qx

@@ -1,0 +1,59 @@
+// Tree rewrites shared by simplify, open and close: shapes and fields mapped node by node.
+#pragma once
+
+#include <vector>
+
+#include "schema/node.h"
+
+namespace qx {
+
+// A shape of the same kinds, parts and order, with `f(const SchemaNode&)`
+// giving each element node's replacement. Nothing is flattened or merged.
+template <class F>
+ItemShape map_item_shape(const ItemShape& shape, const F& f) {
+  switch (shape.kind) {
+    case ShapeKind::Empty:
+      return ItemShape(ShapeKind::Empty);
+    case ShapeKind::One:
+      return make_one_shape(f(*shape.node));
+    case ShapeKind::Seq:
+    case ShapeKind::Alt: {
+      std::vector<ItemShape> parts;
+      parts.reserve(shape.parts.size());
+      for (const ItemShape& p : shape.parts) parts.push_back(map_item_shape(p, f));
+      return make_parts_shape(shape.kind, std::move(parts));
+    }
+    case ShapeKind::Star:
+      return make_star_shape(map_item_shape(*shape.inner, f));
+  }
+  return ItemShape(ShapeKind::Empty);
+}
+
+// Names, required flags and order kept; each value node replaced by `f`.
+template <class F>
+std::vector<RecordField> map_fields(const std::vector<RecordField>& fields, const F& f) {
+  std::vector<RecordField> out;
+  out.reserve(fields.size());
+  for (const RecordField& field : fields) {
+    out.push_back(RecordField{field.name, f(field.node), field.required});
+  }
+  return out;
+}
+
+template <class F>
+std::vector<Clause> map_clauses(const std::vector<Clause>& clauses, const F& f) {
+  std::vector<Clause> out;
+  out.reserve(clauses.size());
+  for (const Clause& c : clauses) out.push_back(Clause{f(c.key), f(c.value)});
+  return out;
+}
+
+template <class F>
+std::vector<SchemaNode> map_nodes(const std::vector<SchemaNode>& nodes, const F& f) {
+  std::vector<SchemaNode> out;
+  out.reserve(nodes.size());
+  for (const SchemaNode& n : nodes) out.push_back(f(n));
+  return out;
+}
+
+}  // namespace qx
