@@ -3,12 +3,13 @@
 
 #include <Python.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "absl/container/flat_hash_set.h"
 #include "check/precompute.h"
 #include "json/value.h"
 #include "py/ref.h"
@@ -55,9 +56,32 @@ struct ErrorRecord {
 
 using ErrorList = std::vector<ErrorRecord>;
 
-// Active (value identity, definition index) pairs of one check.
+// Pairs of (value identity, definition index) currently being walked, at
+// most kMaxRecursion of them. Held inline: a depth this small is searched
+// faster than it is hashed, and a Membership check must not allocate.
+inline constexpr size_t kMaxRecursion = 128;
+
 struct RecursionGuard {
-  absl::flat_hash_set<std::pair<uint64_t, uint64_t>> active;
+  using Pair = std::pair<uint64_t, uint64_t>;
+
+  bool contains(Pair pair) const {
+    for (size_t i = count; i > 0; --i) {
+      if (active[i - 1] == pair) return true;
+    }
+    return false;
+  }
+  // False when the guard is full (the pair is then not inserted).
+  bool insert(Pair pair) {
+    if (count == active.size()) return false;
+    active[count++] = pair;
+    return true;
+  }
+  // Pairs leave in the reverse order of their insertion.
+  void erase_last() { --count; }
+  size_t size() const { return count; }
+
+  std::array<Pair, kMaxRecursion> active{};
+  size_t count = 0;
 };
 
 // The first fatal exception of one check.
@@ -89,6 +113,15 @@ struct WalkContext {
 // return; records are appended to `errors` only when collecting.
 bool walk(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
           ErrorList& errors);
+
+// Appends the node's own code and kind name when `verdict` is false and the
+// mode collects; returns `verdict`.
+bool push_type_error(bool verdict, const SchemaNode& node, ValueRef value, const Path& path,
+                     WalkMode mode, ErrorList& errors);
+
+// Appends "{kind} of length {n}" (or "... at least {n}" with a rest) when collecting.
+void push_length_error(const char* code, const char* kind, size_t n, bool has_rest,
+                       ValueRef value, const Path& path, WalkMode mode, ErrorList& errors);
 
 // ---- Record and object checks -----------------------------------------------
 

@@ -17,6 +17,9 @@ namespace qx {
 const char* schema_error_code(const SchemaNode& node);
 const char* schema_kind_name(const SchemaNode& node);
 
+// The kind name of each member, in order, duplicates kept.
+std::vector<const char*> member_kind_names(const std::vector<SchemaNode>& members);
+
 // The text of an offending value: repr_text, or for a parsed JSON value the
 // repr_text of its conversion ("<unrepresentable>" when that fails).
 std::string value_text(ValueRef value);
@@ -35,6 +38,9 @@ void extend_error_records(ErrorList& errors, ErrorList&& records);
 
 // The message line of one record.
 std::string format_error_message(const ErrorRecord& record);
+
+// The path as a new tuple: keys as str, indexes as int.
+Result<Ref> error_path_to_tuple(const Path& path);
 
 // The ValidationError for the records of one failed check (a default record
 // when there are none), or the exception raised while building it.

@@ -1,0 +1,45 @@
+// Entries of the walk for Python values: one check's state, set up and turned into a result.
+#include "check/check.h"
+#include "check/walk.h"
+#include "errors/records.h"
+
+namespace qx {
+
+namespace {
+
+// Everything one check owns; it lives on the entry's frame.
+struct Check {
+  RecursionGuard guard;
+  FatalSlot fatal;
+  bool stop = false;
+  Path path;
+  ErrorList errors;
+
+  WalkContext context(const CompiledSchema& schema, WalkMode mode) {
+    return WalkContext{&schema.pool, &schema.definitions, &ensure_precompute(schema),
+                       &guard,       &fatal,              &stop,
+                       mode};
+  }
+};
+
+}  // namespace
+
+Status validate_core(const CompiledSchema& schema, PyObject* obj, bool fail_fast) {
+  Check check;
+  const WalkContext ctx =
+      check.context(schema, fail_fast ? WalkMode::FailFast : WalkMode::Collect);
+  bool member = walk(schema.root, ValueRef::python(obj), check.path, ctx, check.errors);
+  if (check.fatal.exception) return Error::from(std::move(check.fatal.exception));
+  if (member) return Status::success();
+  return build_validation_error(check.errors);
+}
+
+Result<bool> is_valid_core(const CompiledSchema& schema, PyObject* obj) {
+  Check check;
+  const WalkContext ctx = check.context(schema, WalkMode::Membership);
+  bool member = walk(schema.root, ValueRef::python(obj), check.path, ctx, check.errors);
+  if (check.fatal.exception) return Error::from(std::move(check.fatal.exception));
+  return member;
+}
+
+}  // namespace qx

@@ -1,0 +1,164 @@
+// The per-validator index: record keys, literal sets of unions and compiled patterns.
+#include "check/precompute.h"
+
+#include <string>
+#include <string_view>
+
+#include "build/pattern.h"
+#include "validator/compiled_schema.h"
+
+namespace qx {
+
+namespace {
+
+void build_precompute(const SchemaNode& node, const ConstantsPool& pool, Precompute& tables);
+
+void precompute_item_shape(const ItemShape& shape, const ConstantsPool& pool,
+                           Precompute& tables) {
+  switch (shape.kind) {
+    case ShapeKind::Empty:
+      return;
+    case ShapeKind::One:
+      build_precompute(*shape.node, pool, tables);
+      return;
+    case ShapeKind::Seq:
+    case ShapeKind::Alt:
+      for (const ItemShape& part : shape.parts) precompute_item_shape(part, pool, tables);
+      return;
+    case ShapeKind::Star:
+      precompute_item_shape(*shape.inner, pool, tables);
+      return;
+  }
+}
+
+void index_record(const SchemaNode& record, Precompute& tables) {
+  if (record.fields.empty() || tables.records.contains(&record)) return;
+  DeclaredKeys keys;
+  for (size_t i = 0; i < record.fields.size(); ++i) {
+    const RecordField& field = record.fields[i];
+    keys.positions.insert_or_assign(field.name, static_cast<uint32_t>(i));  // the later one wins
+    if (field.required) ++keys.required;
+  }
+  tables.records.emplace(&record, std::move(keys));
+}
+
+// The UTF-8 text of an exact str; false (nothing raised) when it has none.
+bool exact_str_text(PyObject* obj, std::string_view& text) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
+  if (data == nullptr) {
+    PyErr_Clear();  // a lone surrogate: no member of the text set can equal it
+    return false;
+  }
+  text = std::string_view(data, static_cast<size_t>(size));
+  return true;
+}
+
+// Only unions made entirely of literals get sets; literals other than exact
+// int and str cannot accept an exact int or str, so leaving them out of both
+// sets keeps the fast answer exact.
+void index_union(const SchemaNode& node, const ConstantsPool& pool, Precompute& tables) {
+  if (tables.unions.contains(&node)) return;
+  LiteralSets sets;
+  for (const SchemaNode& member : node.members) {
+    if (member.kind != NodeKind::Literal) return;
+    PyObject* literal = pool.get(member.index);
+    if (literal == nullptr) return;
+    if (Py_IS_TYPE(literal, &PyLong_Type)) {
+      int overflow = 0;
+      long long v = PyLong_AsLongLongAndOverflow(literal, &overflow);
+      if (overflow == 0 && !(v == -1 && PyErr_Occurred())) sets.ints.insert(v);
+      PyErr_Clear();
+    } else if (PyUnicode_CheckExact(literal)) {
+      std::string_view text;
+      if (exact_str_text(literal, text)) sets.strs.emplace(text);
+    }
+  }
+  tables.unions.emplace(&node, std::move(sets));
+}
+
+void index_patterns(const std::vector<Constraint>& constraints, Precompute& tables) {
+  for (const Constraint& c : constraints) {
+    if (c.kind != ConstraintKind::Regex || tables.patterns.contains(c.pattern)) continue;
+    std::string error;
+    std::unique_ptr<re2::RE2> regex = compile_anchored_pattern(c.pattern, &error);
+    // A pattern that does not compile stays out; the constraint check then
+    // compiles it on the spot and counts the failure as a mismatch.
+    if (regex) tables.patterns.emplace(c.pattern, std::move(regex));
+  }
+}
+
+void build_precompute(const SchemaNode& node, const ConstantsPool& pool, Precompute& tables) {
+  switch (node.kind) {
+    case NodeKind::Sequence:
+      precompute_item_shape(*node.shape, pool, tables);
+      return;
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Complement:
+      build_precompute(*node.child, pool, tables);
+      return;
+    case NodeKind::Record:
+      index_record(node, tables);
+      for (const RecordField& f : node.fields) build_precompute(f.node, pool, tables);
+      for (const Clause& c : node.clauses) {
+        build_precompute(c.key, pool, tables);
+        build_precompute(c.value, pool, tables);
+      }
+      return;
+    case NodeKind::Union:
+      index_union(node, pool, tables);
+      for (const SchemaNode& m : node.members) build_precompute(m, pool, tables);
+      return;
+    case NodeKind::Intersection:
+      for (const SchemaNode& m : node.members) build_precompute(m, pool, tables);
+      return;
+    case NodeKind::Object:
+      for (const RecordField& f : node.fields) build_precompute(f.node, pool, tables);
+      return;
+    case NodeKind::Refinement:
+      index_patterns(node.constraints, tables);
+      build_precompute(*node.child, pool, tables);
+      return;
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::Nothing:
+    case NodeKind::NoneType:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+    case NodeKind::Literal:
+    case NodeKind::Instance:
+    case NodeKind::Ref:  // definitions are visited from the top, once each
+    case NodeKind::Placeholder:
+      return;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<Precompute> init_precompute(const CompiledSchema& schema) {
+  auto tables = std::make_unique<Precompute>();
+  build_precompute(schema.root, schema.pool, *tables);
+  for (const SchemaNode& definition : schema.definitions) {
+    build_precompute(definition, schema.pool, *tables);
+  }
+  return tables;
+}
+
+const Precompute& ensure_precompute(const CompiledSchema& schema) {
+  if (const Precompute* built = schema.precompute.peek()) return *built;
+  // The cell is the one part of a schema that changes, once, from empty to
+  // built; every other part stays read-only.
+  auto& cell = const_cast<LazyCell<Precompute>&>(schema.precompute);
+  return cell.get([&schema] { return init_precompute(schema); });
+}
+
+const Precompute& empty_precompute() {
+  static const Precompute empty;
+  return empty;
+}
+
+}  // namespace qx

@@ -1,0 +1,258 @@
+// The validation walk: dispatch on the node kind, plain kinds and the small composite kinds.
+#include "check/walk.h"
+
+#include <string>
+
+#include "check/walk_kinds.h"
+#include "errors/records.h"
+#include "errors/texts.h"
+
+namespace qx {
+
+namespace {
+
+using json::Kind;
+
+// ---- Cold record builders: texts are made only here ------------------------
+
+[[gnu::cold, gnu::noinline]] void append_type_error(const SchemaNode& node, ValueRef value,
+                                                    const Path& path, ErrorList& errors) {
+  errors.push_back(new_error_record(schema_error_code(node), schema_kind_name(node), value, path));
+}
+
+[[gnu::cold, gnu::noinline]] void append_literal_error(PyObject* literal, ValueRef value,
+                                                       const Path& path, ErrorList& errors) {
+  errors.push_back(
+      new_error_record("literal_error", "the literal " + repr_text(literal), value, path));
+}
+
+[[gnu::cold, gnu::noinline]] void append_instance_error(PyObject* cls, ValueRef value,
+                                                        const Path& path, ErrorList& errors) {
+  errors.push_back(new_error_record("instance_type", class_name_text(cls), value, path));
+}
+
+[[gnu::cold, gnu::noinline]] void append_complement_error(const SchemaNode& inner,
+                                                          ValueRef value, const Path& path,
+                                                          ErrorList& errors) {
+  errors.push_back(new_error_record("unexpected_match",
+                                    std::string("not ") + schema_kind_name(inner), value, path));
+}
+
+[[gnu::cold, gnu::noinline]] void append_recursion_limit(ValueRef value, const Path& path,
+                                                         ErrorList& errors) {
+  errors.push_back(new_error_record(
+      "recursion_limit", "at most " + std::to_string(kMaxRecursion) + " levels of recursion",
+      value, path));
+}
+
+// The plain kinds, decided from a Python object's type flags (never by
+// calling Python) or a parsed JSON value's kind. True is an int and so is
+// JSON true; an int is not a float, nor is a JSON integer; nothing in JSON
+// is bytes.
+bool plain_member(NodeKind kind, ValueRef value) {
+  const json::Value* j = value.json;
+  PyObject* o = value.obj;
+  switch (kind) {
+    case NodeKind::NoneType:
+      return j ? j->kind == Kind::Null : o == Py_None;
+    case NodeKind::Bool:
+      return j ? j->kind == Kind::Bool : Py_IS_TYPE(o, &PyBool_Type);
+    case NodeKind::Int:
+      return j ? j->kind == Kind::Bool || j->kind == Kind::Int || j->kind == Kind::BigInt
+               : PyLong_Check(o);
+    case NodeKind::Float:
+      return j ? j->kind == Kind::Float : PyFloat_Check(o);
+    case NodeKind::Str:
+      return j ? j->kind == Kind::String : PyUnicode_Check(o);
+    case NodeKind::Bytes:
+      return !j && PyBytes_Check(o);
+    case NodeKind::Nothing:
+    case NodeKind::Anything:  // the kinds below are not plain; walk() never asks
+    case NodeKind::Any:
+    case NodeKind::Literal:
+    case NodeKind::Sequence:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Record:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+    case NodeKind::Refinement:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      return false;
+  }
+  return false;
+}
+
+// The value as a Python object: itself, or a parsed JSON value converted
+// into `holder`. Null when the conversion raised, the exception pending.
+PyObject* as_python(ValueRef value, Ref& holder) {
+  if (!value.is_json()) return value.obj;
+  Result<Ref> converted = json::json_value_to_python(*value.json);
+  if (!converted.ok()) {
+    std::move(converted).error().restore();
+    return nullptr;
+  }
+  holder = std::move(converted).value();
+  return holder.get();
+}
+
+// ---- Composite kinds --------------------------------------------------------
+
+// A literal accepts only values of its own exact type that compare equal:
+// True is not the literal 1 and 1.0 is not either.
+bool walk_literal(const SchemaNode& node, ValueRef value, const Path& path,
+                  const WalkContext& ctx, ErrorList& errors) {
+  PyObject* literal = ctx.pool->get(node.index);
+  if (literal == nullptr) return false;
+  Ref holder;
+  PyObject* obj = as_python(value, holder);
+  bool member;
+  if (obj == nullptr) {
+    member = fold_call_result(-1, ctx);
+  } else if (Py_TYPE(obj) != Py_TYPE(literal)) {
+    member = false;
+  } else {
+    Ref eq = Ref::steal(PyObject_RichCompare(obj, literal, Py_EQ));
+    member = fold_call_result(eq ? PyObject_IsTrue(eq.get()) : -1, ctx);
+  }
+  if (!member && ctx.collecting() && !*ctx.stop) append_literal_error(literal, value, path, errors);
+  return member;
+}
+
+bool walk_instance(const SchemaNode& node, ValueRef value, const Path& path,
+                   const WalkContext& ctx, ErrorList& errors) {
+  PyObject* cls = ctx.pool->get(node.index);
+  if (cls == nullptr) return false;
+  Ref holder;
+  PyObject* obj = as_python(value, holder);
+  bool member = fold_call_result(obj == nullptr ? -1 : PyObject_IsInstance(obj, cls), ctx);
+  if (!member && ctx.collecting() && !*ctx.stop) append_instance_error(cls, value, path, errors);
+  return member;
+}
+
+bool walk_complement(const SchemaNode& node, ValueRef value, const Path& path,
+                     const WalkContext& ctx, ErrorList& errors) {
+  Path probe_path;
+  ErrorList probe_errors;
+  bool inner = walk(*node.child, value, probe_path, ctx.with_mode(WalkMode::Membership),
+                    probe_errors);
+  if (*ctx.stop) return false;
+  if (!inner) return true;
+  if (ctx.collecting()) append_complement_error(*node.child, value, path, errors);
+  return false;
+}
+
+bool walk_intersection(const SchemaNode& node, ValueRef value, Path& path,
+                       const WalkContext& ctx, ErrorList& errors) {
+  return all_pass(node.members.size(), ctx,
+                  [&](size_t i) { return walk(node.members[i], value, path, ctx, errors); });
+}
+
+bool walk_refinement(const SchemaNode& node, ValueRef value, Path& path,
+                     const WalkContext& ctx, ErrorList& errors) {
+  if (!walk(*node.child, value, path, ctx, errors)) return false;
+  Ref holder;
+  PyObject* obj = as_python(value, holder);
+  if (obj == nullptr) {
+    PyErr_Clear();  // an unconvertible value meets no constraint, and says nothing
+    return false;
+  }
+  return all_pass(node.constraints.size(), ctx, [&](size_t i) {
+    return check_constraint(node.constraints[i], obj, path, ctx, errors);
+  });
+}
+
+// A recursive definition, under the guard: a value met again inside its own
+// definition is a cycle, and the active pairs never exceed kMaxRecursion.
+bool walk_ref(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
+              ErrorList& errors) {
+  const RecursionGuard::Pair pair{value.identity(), node.index};
+  RecursionGuard& guard = *ctx.guard;
+  if (guard.contains(pair)) {
+    push_error("recursion_loop", "a finite (non-cyclic) value", value, path, ctx.mode, errors);
+    return false;
+  }
+  if (!guard.insert(pair)) {
+    if (ctx.collecting()) append_recursion_limit(value, path, errors);
+    return false;
+  }
+  bool verdict = false;
+  if (node.index < ctx.definitions->size()) {
+    verdict = walk((*ctx.definitions)[node.index], value, path, ctx, errors);
+  }
+  guard.erase_last();
+  return verdict;
+}
+
+}  // namespace
+
+bool push_type_error(bool verdict, const SchemaNode& node, ValueRef value, const Path& path,
+                     WalkMode mode, ErrorList& errors) {
+  if (!verdict && mode != WalkMode::Membership) append_type_error(node, value, path, errors);
+  return verdict;
+}
+
+void push_length_error(const char* code, const char* kind, size_t n, bool has_rest,
+                       ValueRef value, const Path& path, WalkMode mode, ErrorList& errors) {
+  if (mode == WalkMode::Membership) return;
+  std::string expected = kind;
+  expected += has_rest ? " of length at least " : " of length ";
+  expected += std::to_string(n);
+  errors.push_back(new_error_record(code, expected, value, path));
+}
+
+void stop_with_runtime_error(const char* message, const WalkContext& ctx) {
+  record_fatal_error(runtime_error(message).take(), ctx);
+}
+
+bool walk(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
+          ErrorList& errors) {
+  if (*ctx.stop) return false;
+  switch (node.kind) {
+    case NodeKind::Anything:
+    case NodeKind::Any:
+      return true;
+    case NodeKind::Nothing:
+    case NodeKind::NoneType:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+      return push_type_error(plain_member(node.kind, value), node, value, path, ctx.mode, errors);
+    case NodeKind::Literal:
+      return walk_literal(node, value, path, ctx, errors);
+    case NodeKind::Sequence:
+      return walk_sequence(node, value, path, ctx, errors);
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+      return walk_set(node, value, path, ctx, errors);
+    case NodeKind::Record:
+      return walk_record(node, value, path, ctx, errors);
+    case NodeKind::Union:
+      return walk_union(node, value, path, ctx, errors);
+    case NodeKind::Intersection:
+      return walk_intersection(node, value, path, ctx, errors);
+    case NodeKind::Complement:
+      return walk_complement(node, value, path, ctx, errors);
+    case NodeKind::Instance:
+      return walk_instance(node, value, path, ctx, errors);
+    case NodeKind::Object:
+      return check_object_attributes(node.index, node.fields, value, path, ctx, errors);
+    case NodeKind::Refinement:
+      return walk_refinement(node, value, path, ctx, errors);
+    case NodeKind::Ref:
+      return walk_ref(node, value, path, ctx, errors);
+    case NodeKind::Placeholder:
+      push_error("unresolved_recursion", "a resolved recursive value", value, path, ctx.mode,
+                 errors);
+      return false;
+  }
+  return false;
+}
+
+}  // namespace qx

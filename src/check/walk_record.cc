@@ -1,0 +1,218 @@
+// The walk over dicts and JSON objects: the record's first pass, a pure membership test.
+#include <string_view>
+
+#include "absl/container/flat_hash_set.h"
+#include "absl/strings/string_view.h"
+#include "check/walk_kinds.h"
+
+namespace qx {
+
+namespace {
+
+// Sub-walks of the first pass run in Membership mode, which neither pushes
+// path segments nor appends records: one empty path and list serve them all.
+struct Probe {
+  WalkContext ctx;
+  Path path;
+  ErrorList errors;
+
+  explicit Probe(const WalkContext& outer) : ctx(outer.with_mode(WalkMode::Membership)) {}
+  bool accepts(const SchemaNode& node, ValueRef value) {
+    return walk(node, value, path, ctx, errors);
+  }
+};
+
+enum class KeyMatch { Undeclared, Accepted, Rejected };
+
+// How a record finds the declared field(s) of a key. The index answers with
+// one lookup when every field name is distinct; otherwise (no index, as in
+// the algebra's walks, or a name declared twice) the fields are scanned, and
+// a name declared twice must satisfy each of its fields, as the explaining
+// pass of the record check demands.
+struct FieldFinder {
+  const SchemaNode& record;
+  const DeclaredKeys* keys = nullptr;
+
+  FieldFinder(const SchemaNode& r, const Precompute& pre) : record(r) {
+    auto hit = pre.records.find(&r);
+    if (hit != pre.records.end() && hit->second.positions.size() == r.fields.size()) {
+      keys = &hit->second;
+    }
+  }
+
+  uint64_t required_count() const {
+    if (keys != nullptr) return keys->required;
+    uint64_t n = 0;
+    for (const RecordField& f : record.fields) n += f.required ? 1 : 0;
+    return n;
+  }
+
+  bool declares(std::string_view name) const {
+    if (keys != nullptr) return keys->positions.contains(absl::string_view(name.data(), name.size()));
+    for (const RecordField& f : record.fields) {
+      if (f.name == name) return true;
+    }
+    return false;
+  }
+
+  // Walks `value` against every field named `name`; each required field
+  // that accepts it takes one off `remaining`.
+  KeyMatch visit(std::string_view name, ValueRef value, Probe& probe, uint64_t& remaining) const {
+    if (keys != nullptr) {
+      auto hit = keys->positions.find(absl::string_view(name.data(), name.size()));
+      if (hit == keys->positions.end()) return KeyMatch::Undeclared;
+      return visit_field(record.fields[hit->second], value, probe, remaining);
+    }
+    KeyMatch match = KeyMatch::Undeclared;
+    for (const RecordField& field : record.fields) {
+      if (field.name != name) continue;
+      match = visit_field(field, value, probe, remaining);
+      if (match == KeyMatch::Rejected) break;
+    }
+    return match;
+  }
+
+  static KeyMatch visit_field(const RecordField& field, ValueRef value, Probe& probe,
+                              uint64_t& remaining) {
+    if (!probe.accepts(field.node, value)) return KeyMatch::Rejected;
+    if (field.required && remaining > 0) --remaining;
+    return KeyMatch::Accepted;
+  }
+};
+
+// The first catch-all clause that takes both key and value, if any.
+bool clauses_accept(const SchemaNode& record, ValueRef key, ValueRef value, const Probe& probe) {
+  for (const Clause& clause : record.clauses) {
+    if (check_pair(key, probe.ctx, value, clause)) return true;
+  }
+  return false;
+}
+
+// One step of the dict's own iteration, atomic against writers on
+// free-threaded builds; the key and value come back as new references.
+bool dict_next(PyObject* dict, Py_ssize_t& pos, Ref& key, Ref& value) {
+  bool more = false;
+  Py_BEGIN_CRITICAL_SECTION(dict);
+  PyObject* k = nullptr;
+  PyObject* v = nullptr;
+  more = PyDict_Next(dict, &pos, &k, &v) != 0;
+  if (more) {
+    key = Ref::borrow(k);
+    value = Ref::borrow(v);
+  }
+  Py_END_CRITICAL_SECTION();
+  return more;
+}
+
+// Reads the dict through its storage: a subclass's overridden methods never
+// run. Code run by a member's check may change the dict; that ends the check.
+bool python_first_pass(const SchemaNode& record, PyObject* dict, const WalkContext& ctx) {
+  if (!PyDict_Check(dict)) return false;
+  Probe probe(ctx);
+  const FieldFinder finder(record, *ctx.precompute);
+  uint64_t remaining = finder.required_count();
+  const Py_ssize_t size = PyDict_GET_SIZE(dict);
+  Py_ssize_t left = size;
+  Py_ssize_t pos = 0;
+  Ref key;
+  Ref value;
+  for (;;) {
+    if (PyDict_GET_SIZE(dict) != size) {
+      stop_with_runtime_error("dictionary changed size during iteration", ctx);
+      return false;
+    }
+    if (!dict_next(dict, pos, key, value)) break;
+    if (left-- == 0) {
+      stop_with_runtime_error("dictionary keys changed during iteration", ctx);
+      return false;
+    }
+    KeyMatch match = KeyMatch::Undeclared;
+    if (PyUnicode_Check(key.get())) {
+      Py_ssize_t n = 0;
+      const char* text = PyUnicode_AsUTF8AndSize(key.get(), &n);
+      if (text != nullptr) {
+        match = finder.visit(std::string_view(text, static_cast<size_t>(n)),
+                             ValueRef::python(value.get()), probe, remaining);
+      } else {
+        PyErr_Clear();  // a lone surrogate names no field
+      }
+    }
+    if (match == KeyMatch::Rejected) return false;
+    if (match == KeyMatch::Undeclared &&
+        !clauses_accept(record, ValueRef::python(key.get()), ValueRef::python(value.get()), probe)) {
+      return false;
+    }
+  }
+  return remaining == 0;
+}
+
+// The last member named `name`, or null: of repeated keys only the last counts.
+const json::Value* last_member(const json::Value& object, std::string_view name) {
+  for (size_t i = object.size; i > 0; --i) {
+    if (object.members[i - 1].key == name) return &object.members[i - 1].value;
+  }
+  return nullptr;
+}
+
+// Whether member i is the last one with its key. Small objects are scanned;
+// larger ones remember the keys already met from the end in `seen`.
+class LastOccurrence {
+ public:
+  explicit LastOccurrence(const json::Value& object) : object_(object) {}
+  bool at(size_t i) {
+    std::string_view key = object_.members[i].key;
+    if (object_.size <= kScanLimit) {
+      for (size_t j = i + 1; j < object_.size; ++j) {
+        if (object_.members[j].key == key) return false;
+      }
+      return true;
+    }
+    return seen_.insert(absl::string_view(key.data(), key.size())).second;
+  }
+
+ private:
+  static constexpr size_t kScanLimit = 16;
+  const json::Value& object_;
+  absl::flat_hash_set<absl::string_view> seen_;
+};
+
+bool json_first_pass(const SchemaNode& record, const json::Value& object, const WalkContext& ctx) {
+  if (object.kind != json::Kind::Object) return false;
+  Probe probe(ctx);
+  for (const RecordField& field : record.fields) {
+    const json::Value* member = last_member(object, field.name);
+    if (member == nullptr) {
+      if (field.required) return false;
+      continue;
+    }
+    if (!probe.accepts(field.node, ValueRef::parsed(member))) return false;
+  }
+  const FieldFinder finder(record, *ctx.precompute);
+  LastOccurrence last(object);
+  // From the end, so that `last` meets each key's final occurrence first.
+  for (size_t i = object.size; i > 0; --i) {
+    const json::Member& member = object.members[i - 1];
+    if (!last.at(i - 1) || finder.declares(member.key)) continue;
+    json::Value key;
+    key.kind = json::Kind::String;
+    key.text = member.key.data();
+    key.size = member.key.size();
+    if (!clauses_accept(record, ValueRef::parsed(&key), ValueRef::parsed(&member.value), probe)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool walk_record(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
+                 ErrorList& errors) {
+  bool member = value.is_json() ? json_first_pass(node, *value.json, ctx)
+                                : python_first_pass(node, value.obj, ctx);
+  if (member) return true;
+  if (ctx.collecting() && !*ctx.stop) check_record(node, value, path, ctx, errors);
+  return false;
+}
+
+}  // namespace qx
