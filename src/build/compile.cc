@@ -1,0 +1,357 @@
+// The spec compiler: one Python spec to one schema tree over the builder's pool.
+#include "build/compile.h"
+
+#include <cstdint>
+#include <string>
+
+#include "build/frontend.h"
+#include "build/limits.h"
+#include "errors/texts.h"
+#include "py/once_cell.h"
+#include "validator/validator.h"
+
+namespace qx {
+
+// ---- Shared helpers --------------------------------------------------------
+
+Error make_build_error(std::string_view message) { return not_implemented_error(message); }
+
+Result<Ref> import_module(const char* name) { return checked(PyImport_ImportModule(name)); }
+
+Error conversion_error(PyObject* obj, const char* expected) {
+  Ref name = Ref::steal(PyType_GetName(Py_TYPE(obj)));
+  const char* text = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
+  if (text == nullptr) {
+    PyErr_Clear();
+    text = "object";
+  }
+  return type_error(std::string("'") + text + "' object cannot be converted to '" + expected +
+                    "'");
+}
+
+Result<std::string> record_key_string(PyObject* key) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(key, &size);
+  if (data == nullptr) {
+    PyErr_Clear();
+    return value_error(
+        "a record key must be valid Unicode; a field name cannot contain a lone surrogate");
+  }
+  return std::string(data, static_cast<size_t>(size));
+}
+
+Result<bool> DictEntries::next(Ref& key, Ref& value) {
+  if (PyDict_Size(dict_) != expected_) {
+    return runtime_error("dictionary changed size during iteration");
+  }
+  PyObject* k = nullptr;
+  PyObject* v = nullptr;
+  int found = 0;
+  Py_BEGIN_CRITICAL_SECTION(dict_);
+  found = PyDict_Next(dict_, &pos_, &k, &v);
+  if (found) {
+    key = Ref::borrow(k);
+    value = Ref::borrow(v);
+  }
+  Py_END_CRITICAL_SECTION();
+  if (!found) return false;
+  if (++seen_ > expected_) return runtime_error("dictionary keys changed during iteration");
+  return true;
+}
+
+Ref optional_attr(PyObject* obj, const char* name) {
+  Ref value = Ref::steal(PyObject_GetAttrString(obj, name));
+  if (!value) PyErr_Clear();
+  return value;
+}
+
+bool lenient_truth(PyObject* obj) {
+  const int r = PyObject_IsTrue(obj);
+  if (r < 0) {
+    PyErr_Clear();
+    return false;
+  }
+  return r == 1;
+}
+
+// ---- Typing cache ----------------------------------------------------------
+
+namespace {
+
+OnceCell<TypingCache> typing_cache;
+
+Result<Ref> attr(PyObject* obj, const char* name) {
+  return checked(PyObject_GetAttrString(obj, name));
+}
+
+Result<TypingCache> init_typing_cache() {
+  TypingCache cache;
+  QX_ASSIGN(Ref typing, import_module("typing"));
+  QX_ASSIGN(Ref builtins, import_module("builtins"));
+  QX_ASSIGN(cache.any, attr(typing.get(), "Any"));
+  // Names a running typing may lack: their tests are skipped.
+  cache.never = optional_attr(typing.get(), "Never");
+  cache.no_return = optional_attr(typing.get(), "NoReturn");
+  cache.type_alias_type = optional_attr(typing.get(), "TypeAliasType");
+  QX_ASSIGN(cache.union_form, attr(typing.get(), "Union"));
+  QX_ASSIGN(cache.optional, attr(typing.get(), "Optional"));
+  QX_ASSIGN(Ref types, import_module("types"));
+  QX_ASSIGN(cache.union_type, attr(types.get(), "UnionType"));
+  QX_ASSIGN(cache.literal, attr(typing.get(), "Literal"));
+  QX_ASSIGN(cache.object, attr(builtins.get(), "object"));
+  QX_ASSIGN(Ref enum_module, import_module("enum"));
+  QX_ASSIGN(cache.enum_class, attr(enum_module.get(), "Enum"));
+  QX_ASSIGN(Ref abc, import_module("collections.abc"));
+  QX_ASSIGN(cache.callable, attr(abc.get(), "Callable"));
+  QX_ASSIGN(cache.ellipsis, attr(builtins.get(), "Ellipsis"));
+  return cache;
+}
+
+}  // namespace
+
+Result<const TypingCache*> typing_cache_get() { return typing_cache.get(init_typing_cache); }
+
+bool is_ellipsis(PyObject* obj) {
+  Result<const TypingCache*> cache = typing_cache_get();
+  return cache.ok() && obj == cache.value()->ellipsis.get();
+}
+
+// ---- The descent -----------------------------------------------------------
+
+namespace {
+
+// compile_schema activations running on this thread, nested ones included.
+thread_local uint64_t frontend_depth = 0;
+
+class DepthScope {
+ public:
+  DepthScope() noexcept { ++frontend_depth; }
+  ~DepthScope() { --frontend_depth; }
+  DepthScope(const DepthScope&) = delete;
+  DepthScope& operator=(const DepthScope&) = delete;
+};
+
+[[gnu::cold]] [[gnu::noinline]] Error depth_error() {
+  return make_build_error(
+      "schema nesting is too deep to compile: the frontend descended " +
+      std::to_string(MAX_SCHEMA_DEPTH) +
+      " levels without reaching a leaf. A class whose own type appears in its fields is "
+      "recursive and never bottoms out; write it with recursive(...), which ties the fixpoint "
+      "explicitly.");
+}
+
+Result<bool> has_attr(PyObject* obj, const char* name) {
+  const int found = PyObject_HasAttrStringWithError(obj, name);
+  if (found < 0) return Error::fetch();
+  return found == 1;
+}
+
+Result<bool> is_instance(PyObject* obj, PyObject* cls) {
+  const int r = PyObject_IsInstance(obj, cls);
+  if (r < 0) return Error::fetch();
+  return r == 1;
+}
+
+Result<bool> is_subclass(PyObject* cls, PyObject* base) {
+  const int r = PyObject_IsSubclass(cls, base);
+  if (r < 0) return Error::fetch();
+  return r == 1;
+}
+
+Result<bool> truth(PyObject* obj) {
+  const int r = PyObject_IsTrue(obj);
+  if (r < 0) return Error::fetch();
+  return r == 1;
+}
+
+Result<bool> is_tuple_subclass(PyObject* cls) {
+  return is_subclass(cls, reinterpret_cast<PyObject*>(&PyTuple_Type));
+}
+
+// obj.name(arg), with `arg` passed as the one argument even when it is a tuple.
+Result<Ref> call_method(PyObject* obj, const char* name, PyObject* arg) {
+  QX_ASSIGN(Ref method, attr(obj, name));
+  return checked(PyObject_CallOneArg(method.get(), arg));
+}
+
+Result<Ref> is_dataclass(PyObject* dataclasses, PyObject* obj) {
+  return call_method(dataclasses, "is_dataclass", obj);
+}
+
+// The truth of an attribute; false when the lookup or the truth test raises.
+bool getattr_truth(PyObject* obj, const char* name) {
+  Ref value = optional_attr(obj, name);
+  return value && lenient_truth(value.get());
+}
+
+SchemaNode instance_of(PyObject* cls, SchemaBuilder& builder) {
+  return make_indexed(NodeKind::Instance, intern_object(builder, cls));
+}
+
+Result<SchemaNode> compile_class(PyObject* cls, const TypingCache& cache, SchemaBuilder& builder,
+                                 std::vector<SchemaNode>& definitions) {
+  // Only the exact builtin classes: a subclass of int or str is an Instance.
+  if (cls == reinterpret_cast<PyObject*>(&PyBool_Type)) return make_leaf(NodeKind::Bool);
+  if (cls == reinterpret_cast<PyObject*>(&PyLong_Type)) return make_leaf(NodeKind::Int);
+  if (cls == reinterpret_cast<PyObject*>(&PyFloat_Type)) return make_leaf(NodeKind::Float);
+  if (cls == reinterpret_cast<PyObject*>(&PyUnicode_Type)) return make_leaf(NodeKind::Str);
+  if (cls == reinterpret_cast<PyObject*>(&PyBytes_Type)) return make_leaf(NodeKind::Bytes);
+  if (cls == reinterpret_cast<PyObject*>(Py_TYPE(Py_None))) return make_leaf(NodeKind::NoneType);
+  if (cls == cache.object.get()) return make_leaf(NodeKind::Anything);
+  if (cls == cache.union_form.get() || cls == cache.optional.get()) {
+    return make_build_error(repr_text(cls) +
+                            " is a typing special form, not a value; write a concrete type (for "
+                            "a union, X | Y or Union[X, Y])");
+  }
+  QX_ASSIGN(bool typed_dict, has_attr(cls, "__required_keys__"));
+  if (typed_dict) return compile_typeddict(cls, builder, definitions);
+  QX_ASSIGN(bool is_enum, is_subclass(cls, cache.enum_class.get()));
+  if (is_enum) return instance_of(cls, builder);
+  QX_ASSIGN(Ref dataclasses, import_module("dataclasses"));
+  QX_ASSIGN(Ref dataclass_answer, is_dataclass(dataclasses.get(), cls));
+  QX_ASSIGN(bool dataclass, truth(dataclass_answer.get()));
+  if (dataclass) return compile_object_schema(cls, builder, definitions);
+  QX_ASSIGN(bool tuple_subclass, is_tuple_subclass(cls));
+  if (tuple_subclass) {
+    QX_ASSIGN(bool named_tuple, has_attr(cls, "_fields"));
+    if (named_tuple) return compile_object_schema(cls, builder, definitions);
+  }
+  if (getattr_truth(cls, "_is_protocol")) {
+    if (getattr_truth(cls, "_is_runtime_protocol")) return instance_of(cls, builder);
+    return make_build_error("a Protocol must be @runtime_checkable to be used as a schema");
+  }
+  return instance_of(cls, builder);
+}
+
+// A dict literal: str keys name fields (a trailing "?" makes one optional),
+// any other key is a schema that, with its value, admits undeclared keys.
+Result<SchemaNode> compile_record_literal(PyObject* dict, SchemaBuilder& builder,
+                                          std::vector<SchemaNode>& definitions) {
+  std::vector<RecordField> fields;
+  std::vector<Clause> clauses;
+  DictEntries entries(dict);
+  Ref key;
+  Ref value;
+  while (true) {
+    QX_ASSIGN(bool more, entries.next(key, value));
+    if (!more) break;
+    if (PyUnicode_Check(key.get())) {
+      QX_ASSIGN(std::string name, record_key_string(key.get()));
+      bool required = true;
+      if (!name.empty() && name.back() == '?') {
+        name.pop_back();
+        required = false;
+      }
+      QX_ASSIGN(SchemaNode node, compile_schema(value.get(), builder, definitions));
+      fields.push_back(RecordField{std::move(name), std::move(node), required});
+    } else {
+      QX_ASSIGN(SchemaNode key_node, compile_schema(key.get(), builder, definitions));
+      QX_ASSIGN(SchemaNode value_node, compile_schema(value.get(), builder, definitions));
+      clauses.push_back(Clause{std::move(key_node), std::move(value_node)});
+    }
+  }
+  return make_record(std::move(fields), std::move(clauses));
+}
+
+// Another validator's schema, brought into this build: its pool interned,
+// its definitions appended and every index remapped to fit.
+SchemaNode import_validator(const CompiledSchema& other, SchemaBuilder& builder,
+                            std::vector<SchemaNode>& definitions) {
+  const std::vector<uint64_t> table = intern_objects(builder, other.pool);
+  const uint64_t offset = definitions.size();
+  extend_remapped_nodes(definitions, other.definitions, table, offset);
+  return remap_node(other.root, table, offset);
+}
+
+// Type variables and bare special forms name no set of values.
+Result<bool> is_typing_construct(PyObject* spec, PyObject* typing) {
+  for (const char* name : {"TypeVar", "ParamSpec", "TypeVarTuple", "_SpecialForm"}) {
+    Ref construct = optional_attr(typing, name);
+    if (!construct) continue;
+    QX_ASSIGN(bool match, is_instance(spec, construct.get()));
+    if (match) return true;
+  }
+  return false;
+}
+
+Result<SchemaNode> compile_value(PyObject* spec, PyObject* typing, const TypingCache& cache,
+                                 SchemaBuilder& builder, std::vector<SchemaNode>& definitions) {
+  // Validators are tested first although they are met last in the order of
+  // tests: the class is final and has none of the attributes probed below,
+  // and get_origin and the alias test say no to it, so the answer is the
+  // same and the common case of combining validators skips the probes.
+  if (const CompiledSchema* other = borrow_validator(spec)) {
+    return import_validator(*other, builder, definitions);
+  }
+  QX_ASSIGN(bool annotated, has_attr(spec, "__metadata__"));
+  if (annotated) {
+    QX_ASSIGN(Ref base, attr(spec, "__origin__"));
+    QX_ASSIGN(Ref metadata, attr(spec, "__metadata__"));
+    if (!PyTuple_Check(metadata.get())) return conversion_error(metadata.get(), "tuple");
+    return compile_annotated(base.get(), metadata.get(), builder, definitions);
+  }
+  QX_ASSIGN(Ref origin, call_method(typing, "get_origin", spec));
+  if (origin.get() != Py_None) {
+    QX_ASSIGN(Ref args, call_method(typing, "get_args", spec));
+    if (!PyTuple_Check(args.get())) return conversion_error(args.get(), "tuple");
+    return compile_typing_form(origin.get(), args.get(), builder, definitions);
+  }
+  if (cache.type_alias_type) {
+    QX_ASSIGN(bool alias, is_instance(spec, cache.type_alias_type.get()));
+    if (alias) {
+      QX_ASSIGN(Ref value, attr(spec, "__value__"));
+      return compile_schema(value.get(), builder, definitions);
+    }
+  }
+  QX_ASSIGN(bool new_type, has_attr(spec, "__supertype__"));
+  if (new_type) {
+    QX_ASSIGN(Ref supertype, attr(spec, "__supertype__"));
+    return compile_schema(supertype.get(), builder, definitions);
+  }
+  if (PyList_Check(spec)) return compile_list_literal(spec, builder, definitions);
+  if (PyTuple_Check(spec)) {
+    return make_build_error(
+        "a tuple literal is not a schema; write a fixed-length tuple as tuple[A, B] (the list "
+        "literal [A, B] is the fixed-length list)");
+  }
+  if (PySet_Check(spec)) {
+    return make_build_error("a set literal is not a schema; write a set as set[T]");
+  }
+  if (PyDict_Check(spec)) return compile_record_literal(spec, builder, definitions);
+  QX_ASSIGN(bool construct, is_typing_construct(spec, typing));
+  if (construct) {
+    return make_build_error(repr_text(spec) +
+                            " is a typing construct, not a value: a type variable, ParamSpec, "
+                            "TypeVarTuple, or special form (such as Final or ClassVar) cannot be "
+                            "a schema; use a concrete type");
+  }
+  // A plain value denotes itself; a string is never a forward reference.
+  return make_indexed(NodeKind::Literal, intern_object(builder, spec));
+}
+
+Result<SchemaNode> compile_spec(PyObject* spec, SchemaBuilder& builder,
+                                std::vector<SchemaNode>& definitions) {
+  if (spec == Py_None) return make_leaf(NodeKind::NoneType);
+  QX_ASSIGN(const TypingCache* cache, typing_cache_get());
+  QX_ASSIGN(Ref typing, import_module("typing"));
+  if (spec == cache->any.get()) return make_leaf(NodeKind::Any);
+  if ((cache->never && spec == cache->never.get()) ||
+      (cache->no_return && spec == cache->no_return.get())) {
+    return make_leaf(NodeKind::Nothing);
+  }
+  if (PyType_Check(spec)) return compile_class(spec, *cache, builder, definitions);
+  return compile_value(spec, typing.get(), *cache, builder, definitions);
+}
+
+}  // namespace
+
+Result<SchemaNode> compile_schema(PyObject* spec, SchemaBuilder& builder,
+                                  std::vector<SchemaNode>& definitions) {
+  // The descent is native recursion; this bound keeps a spec that names
+  // itself (a class in its own fields, a list holding itself) off the stack's end.
+  if (frontend_depth >= MAX_SCHEMA_DEPTH) return depth_error();
+  DepthScope scope;
+  return compile_spec(spec, builder, definitions);
+}
+
+}  // namespace qx

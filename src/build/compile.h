@@ -1,0 +1,24 @@
+// The spec compiler: one Python spec to one schema tree over the builder's pool.
+#pragma once
+
+#include <Python.h>
+
+#include <string_view>
+#include <vector>
+
+#include "py/result.h"
+#include "schema/node.h"
+#include "schema/pool.h"
+
+namespace qx {
+
+// Compiles `spec` (borrowed). Pooled objects are interned into `builder`;
+// recursive definitions brought in by imported validators are appended to
+// `definitions`. On error the builder is not rolled back: callers drop it.
+Result<SchemaNode> compile_schema(PyObject* spec, SchemaBuilder& builder,
+                                  std::vector<SchemaNode>& definitions);
+
+// A spec the frontend refuses: NotImplementedError with `message`.
+Error make_build_error(std::string_view message);
+
+}  // namespace qx

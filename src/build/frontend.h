@@ -1,0 +1,85 @@
+// The spec compiler's own pieces: the typing cache, probes and the builders of each spec family.
+#pragma once
+
+#include <Python.h>
+
+#include <string>
+#include <vector>
+
+#include "py/result.h"
+#include "schema/node.h"
+#include "schema/pool.h"
+
+namespace qx {
+
+// Python objects that specs are compared with by identity, filled once per
+// process and never released. The last three are empty when the running
+// `typing` lacks them; a test against an empty entry never matches.
+struct TypingCache {
+  Ref any;
+  Ref union_form;
+  Ref optional;
+  Ref union_type;
+  Ref literal;
+  Ref object;
+  Ref enum_class;
+  Ref callable;
+  Ref ellipsis;
+  Ref never;
+  Ref no_return;
+  Ref type_alias_type;
+};
+
+// The filled cache (filling it first if needed), or the filling's error.
+Result<const TypingCache*> typing_cache_get();
+
+// Whether `obj` is the cached Ellipsis; false when the cache cannot be filled.
+bool is_ellipsis(PyObject* obj);
+
+// The UTF-8 text of a str used as a record key or field name.
+Result<std::string> record_key_string(PyObject* key);
+
+// Imports a module through the import system.
+Result<Ref> import_module(const char* name);
+
+// An attribute, or empty when its lookup raises anything at all (cleared).
+Ref optional_attr(PyObject* obj, const char* name);
+
+// The truth of `obj`; false when the truth test raises (cleared).
+bool lenient_truth(PyObject* obj);
+
+// TypeError for a value that is not of the expected builtin type.
+Error conversion_error(PyObject* obj, const char* expected);
+
+// Reads a dict (or subclass) one entry at a time from its own storage, with
+// strong references, so compiling an entry may run Python code safely. A dict
+// that changes size, or yields more entries than it had, while being read
+// stops the read with RuntimeError, as Python's own dict iteration does.
+class DictEntries {
+ public:
+  explicit DictEntries(PyObject* dict) : dict_(dict), expected_(PyDict_Size(dict)) {}
+  Py_ssize_t size() const noexcept { return expected_; }
+  // True with the next entry; false at the end.
+  Result<bool> next(Ref& key, Ref& value);
+
+ private:
+  PyObject* dict_;
+  Py_ssize_t expected_;
+  Py_ssize_t seen_ = 0;
+  Py_ssize_t pos_ = 0;
+};
+
+// Builders for the spec families; each compiles nested specs with
+// compile_schema and the same builder and definitions.
+Result<SchemaNode> compile_typing_form(PyObject* origin, PyObject* args, SchemaBuilder& builder,
+                                       std::vector<SchemaNode>& definitions);
+Result<SchemaNode> compile_list_literal(PyObject* list, SchemaBuilder& builder,
+                                        std::vector<SchemaNode>& definitions);
+Result<SchemaNode> compile_annotated(PyObject* base, PyObject* metadata, SchemaBuilder& builder,
+                                     std::vector<SchemaNode>& definitions);
+Result<SchemaNode> compile_object_schema(PyObject* cls, SchemaBuilder& builder,
+                                         std::vector<SchemaNode>& definitions);
+Result<SchemaNode> compile_typeddict(PyObject* cls, SchemaBuilder& builder,
+                                     std::vector<SchemaNode>& definitions);
+
+}  // namespace qx

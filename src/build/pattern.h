@@ -1,0 +1,18 @@
+// Pattern constraints: compiling a pattern text as a whole-string regular expression.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "re2/re2.h"
+
+namespace qx {
+
+// Compiles "\A(?:" + pattern + ")\z" so that only whole strings match.
+// Returns null with the engine's description of the fault in `error`.
+// Perl classes (\d \w \s and their negations) match as Python's re does for
+// str patterns: Unicode digits, word characters and white space.
+std::unique_ptr<re2::RE2> compile_anchored_pattern(std::string_view pattern, std::string* error);
+
+}  // namespace qx
