@@ -1,0 +1,287 @@
+// The emptiness decision: class masks, contradictions, bounds and self-reference.
+#include "algebra/emptiness.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace qx {
+
+namespace {
+
+constexpr EmptinessSummary kNotEmptyInexact{false, true, 0};
+
+// One pass over constraints in order, keeping the tightest bounds that the
+// oracle can order. A bound it cannot order is simply not used.
+class BoundsFold {
+ public:
+  explicit BoundsFold(LeafOracle& oracle) : oracle_(oracle) {}
+
+  void add(const Constraint& c) {
+    switch (c.kind) {
+      case ConstraintKind::Ge:
+        tighten(lower_, c.value, false, 1);
+        break;
+      case ConstraintKind::Gt:
+        tighten(lower_, c.value, true, 1);
+        break;
+      case ConstraintKind::Le:
+        tighten(upper_, c.value, false, -1);
+        break;
+      case ConstraintKind::Lt:
+        tighten(upper_, c.value, true, -1);
+        break;
+      case ConstraintKind::MinLen:
+        min_len_ = std::max(min_len_, c.value);
+        has_min_len_ = true;
+        break;
+      case ConstraintKind::MaxLen:
+        max_len_ = std::min(max_len_, c.value);
+        has_max_len_ = true;
+        break;
+      case ConstraintKind::MultipleOf:
+      case ConstraintKind::Predicate:
+      case ConstraintKind::Regex:
+        break;
+    }
+  }
+
+  bool unsat(bool integer) {
+    if (has_min_len_ && has_max_len_ && min_len_ > max_len_) return true;
+    if (!lower_.present || !upper_.present) return false;
+    const int8_t order = oracle_.compare_constants(lower_.index, upper_.index);
+    if (order == 1) return true;
+    if (order == 0) return lower_.exclusive || upper_.exclusive;
+    return integer && oracle_.no_integer_between(lower_.index, lower_.exclusive, upper_.index,
+                                                 upper_.exclusive) == kOracleYes;
+  }
+
+ private:
+  struct Bound {
+    bool present = false;
+    bool exclusive = false;
+    uint64_t index = 0;
+  };
+
+  // `tighter` is the order (1 for a lower bound, -1 for an upper one) at
+  // which the new bound replaces the kept one.
+  void tighten(Bound& kept, uint64_t index, bool exclusive, int8_t tighter) {
+    if (!kept.present) {
+      kept = Bound{true, exclusive, index};
+      return;
+    }
+    const int8_t order = oracle_.compare_constants(index, kept.index);
+    if (order == tighter) {
+      kept = Bound{true, exclusive, index};
+    } else if (order == 0 && exclusive) {
+      kept.exclusive = true;
+    }
+  }
+
+  LeafOracle& oracle_;
+  Bound lower_;
+  Bound upper_;
+  bool has_min_len_ = false;
+  bool has_max_len_ = false;
+  uint64_t min_len_ = 0;
+  uint64_t max_len_ = std::numeric_limits<uint64_t>::max();
+};
+
+bool is_integer_kind(const SchemaNode& node) {
+  const BaseKind k = base_kind(node);
+  return k == BaseKind::Bool || k == BaseKind::Int;
+}
+
+// A Record or an Object is empty when one of its required fields is.
+EmptinessSummary fields_emptiness(const std::vector<RecordField>& fields,
+                                  const DecisionContext& ctx, DefinitionStack& stack) {
+  for (const RecordField& f : fields) {
+    if (f.required && emptiness_rec(f.node, ctx, stack).empty) return {true, true, 0};
+  }
+  return kNotEmptyInexact;
+}
+
+EmptinessSummary union_emptiness(const std::vector<SchemaNode>& members,
+                                 const DecisionContext& ctx, DefinitionStack& stack) {
+  EmptinessSummary s{true, false, 0};
+  for (const SchemaNode& m : members) {
+    const EmptinessSummary r = emptiness_rec(m, ctx, stack);
+    s.empty = s.empty && r.empty;
+    s.classes |= r.classes;
+    s.inexact = s.inexact || r.inexact;
+    if (s.inexact && !s.empty) break;
+  }
+  return s;
+}
+
+EmptinessSummary ref_emptiness(uint64_t d, const DecisionContext& ctx, DefinitionStack& stack) {
+  if (std::find(stack.begin(), stack.end(), d) != stack.end()) return {true, true, 0};
+  if (d >= ctx.definitions.size()) return kNotEmptyInexact;
+  stack.push_back(d);
+  const EmptinessSummary r = emptiness_rec(ctx.definitions[d], ctx, stack);
+  stack.pop_back();
+  return {r.empty, true, r.classes};
+}
+
+bool complement_contradiction(std::span<const SchemaNode* const> members) {
+  for (const SchemaNode* m : members) {
+    if (m->kind != NodeKind::Complement || m->child->kind == NodeKind::Any) continue;
+    for (const SchemaNode* other : members) {
+      if (schema_node_eq(*other, *m->child)) return true;
+    }
+  }
+  return false;
+}
+
+bool some_pair_disjoint(std::span<const SchemaNode* const> members) {
+  for (size_t i = 0; i < members.size(); ++i) {
+    for (size_t j = i + 1; j < members.size(); ++j) {
+      if (disjoint_base_kinds(*members[i], *members[j])) return true;
+    }
+  }
+  return false;
+}
+
+EmptinessSummary intersection_members_emptiness(std::span<const SchemaNode* const> members,
+                                                const DecisionContext& ctx,
+                                                DefinitionStack& stack) {
+  EmptinessSummary s{false, false, kAllClasses};
+  for (const SchemaNode* m : members) {
+    const EmptinessSummary r = emptiness_rec(*m, ctx, stack);
+    s.empty = s.empty || r.empty;
+    s.classes &= r.classes;
+    s.inexact = s.inexact || r.inexact;
+    if (s.empty && s.inexact) break;
+  }
+  if (s.empty || (!s.inexact && s.classes == 0)) {
+    s.empty = true;
+    return s;
+  }
+  s.empty = complement_contradiction(members) || some_pair_disjoint(members) ||
+            intersection_bounds_unsat(members, ctx.oracle);
+  return s;
+}
+
+// Borrowed pointers to the members of a node, so an Intersection node and a
+// temporary list of operands share one rule.
+std::vector<const SchemaNode*> member_pointers(const std::vector<SchemaNode>& members) {
+  std::vector<const SchemaNode*> out;
+  out.reserve(members.size());
+  for (const SchemaNode& m : members) out.push_back(&m);
+  return out;
+}
+
+}  // namespace
+
+bool item_shape_emptiness(const ItemShape& shape, const DecisionContext& ctx,
+                          DefinitionStack& stack) {
+  switch (shape.kind) {
+    case ShapeKind::Empty:
+    case ShapeKind::Star:
+      return false;
+    case ShapeKind::One:
+      return emptiness_rec(*shape.node, ctx, stack).empty;
+    case ShapeKind::Seq:
+      for (const ItemShape& part : shape.parts) {
+        if (item_shape_emptiness(part, ctx, stack)) return true;
+      }
+      return false;
+    case ShapeKind::Alt:
+      for (const ItemShape& part : shape.parts) {
+        if (!item_shape_emptiness(part, ctx, stack)) return false;
+      }
+      return true;
+  }
+  return false;
+}
+
+EmptinessSummary emptiness_rec(const SchemaNode& node, const DecisionContext& ctx,
+                               DefinitionStack& stack) {
+  if (!ctx.budget.spend()) return kNotEmptyInexact;
+  switch (node.kind) {
+    case NodeKind::Anything:
+    case NodeKind::Nothing:
+    case NodeKind::NoneType:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes: {
+      const KindClasses classes = kind_classes(node).classes;
+      return {classes == 0, false, classes};
+    }
+    case NodeKind::Any:
+    case NodeKind::Literal:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Instance:
+    case NodeKind::Placeholder:
+      return kNotEmptyInexact;
+    case NodeKind::Sequence:
+      return {item_shape_emptiness(*node.shape, ctx, stack), true, 0};
+    case NodeKind::Record:
+    case NodeKind::Object:
+      return fields_emptiness(node.fields, ctx, stack);
+    case NodeKind::Union:
+      return union_emptiness(node.members, ctx, stack);
+    case NodeKind::Intersection: {
+      const std::vector<const SchemaNode*> members = member_pointers(node.members);
+      return intersection_members_emptiness(members, ctx, stack);
+    }
+    case NodeKind::Complement: {
+      const EmptinessSummary r = emptiness_rec(*node.child, ctx, stack);
+      return {!r.inexact && r.classes == kAllClasses, r.inexact,
+              static_cast<KindClasses>(kAllClasses & ~r.classes)};
+    }
+    case NodeKind::Refinement: {
+      if (emptiness_rec(*node.child, ctx, stack).empty) return {true, true, 0};
+      return {refinement_bounds_unsat(node.constraints, ctx.oracle, is_integer_kind(*node.child)),
+              true, 0};
+    }
+    case NodeKind::Ref:
+      return ref_emptiness(node.index, ctx, stack);
+  }
+  return kNotEmptyInexact;
+}
+
+EmptinessSummary intersection_emptiness(std::span<const SchemaNode* const> members,
+                                        const DecisionContext& ctx, DefinitionStack& stack) {
+  if (!ctx.budget.spend()) return kNotEmptyInexact;
+  return intersection_members_emptiness(members, ctx, stack);
+}
+
+bool refinement_bounds_unsat(const std::vector<Constraint>& constraints, LeafOracle& oracle,
+                             bool integer) {
+  if (constraints.empty()) return false;
+  BoundsFold fold(oracle);
+  for (const Constraint& c : constraints) fold.add(c);
+  return fold.unsat(integer);
+}
+
+bool intersection_bounds_unsat(std::span<const SchemaNode* const> members, LeafOracle& oracle) {
+  BoundsFold fold(oracle);
+  bool any = false;
+  bool integer = false;
+  for (const SchemaNode* m : members) {
+    integer = integer || is_integer_kind(*m);
+    if (m->kind != NodeKind::Refinement) continue;
+    for (const Constraint& c : m->constraints) {
+      fold.add(c);
+      any = true;
+    }
+  }
+  return any && fold.unsat(integer);
+}
+
+EmptinessSummary node_emptiness(const SchemaNode& node, const DecisionContext& ctx) {
+  DefinitionStack stack;
+  return emptiness_rec(node, ctx, stack);
+}
+
+bool decide_empty(const SchemaNode& root, LeafOracle& oracle,
+                  const std::vector<SchemaNode>& definitions) {
+  WorkBudget budget;
+  const DecisionContext ctx{oracle, definitions, budget};
+  return node_emptiness(root, ctx).empty;
+}
+
+}  // namespace qx

@@ -1,0 +1,59 @@
+// The emptiness decision: whether no value can belong to a schema.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "algebra/budget.h"
+#include "algebra/kinds.h"
+#include "algebra/oracle.h"
+#include "schema/node.h"
+
+namespace qx {
+
+// What every decision step receives. All borrowed, for one query.
+struct DecisionContext {
+  LeafOracle& oracle;
+  const std::vector<SchemaNode>& definitions;
+  WorkBudget& budget;
+};
+
+// `empty`: proven empty. `inexact`: the value set is not exactly the union of
+// `classes`, which then must not be used to conclude anything.
+struct EmptinessSummary {
+  bool empty = false;
+  bool inexact = false;
+  KindClasses classes = 0;
+};
+
+// The definitions being expanded by one emptiness question: a definition
+// met again while it is on the stack counts as empty (a value of it would
+// have to contain a smaller value of it, without end).
+using DefinitionStack = std::vector<uint64_t>;
+
+// Spends one budget step per call; an exhausted budget answers "not empty, inexact".
+EmptinessSummary emptiness_rec(const SchemaNode& node, const DecisionContext& ctx,
+                               DefinitionStack& stack);
+// The summary of an Intersection of `members` (one step for the intersection
+// itself), without building the node.
+EmptinessSummary intersection_emptiness(std::span<const SchemaNode* const> members,
+                                        const DecisionContext& ctx, DefinitionStack& stack);
+// Whether no sequence matches `shape`. Shape nesting spends no budget.
+bool item_shape_emptiness(const ItemShape& shape, const DecisionContext& ctx,
+                          DefinitionStack& stack);
+
+// Whether the numeric or length bounds of the constraints cannot hold
+// together; `integer` says every value is an int.
+bool refinement_bounds_unsat(const std::vector<Constraint>& constraints, LeafOracle& oracle,
+                             bool integer);
+bool intersection_bounds_unsat(std::span<const SchemaNode* const> members, LeafOracle& oracle);
+
+// emptiness_rec with a fresh DefinitionStack, as the inclusion decision asks it.
+EmptinessSummary node_emptiness(const SchemaNode& node, const DecisionContext& ctx);
+
+// A whole emptiness query with its own budget.
+bool decide_empty(const SchemaNode& root, LeafOracle& oracle,
+                  const std::vector<SchemaNode>& definitions);
+
+}  // namespace qx

@@ -1,0 +1,364 @@
+// Emptiness and inclusion over hand-built trees, answered by an oracle that needs no interpreter.
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <map>
+#include <vector>
+
+#include "algebra/emptiness.h"
+#include "algebra/subtype.h"
+
+namespace {
+
+using namespace qx;
+using Nodes = std::vector<SchemaNode>;
+
+int failures = 0;
+
+void expect(bool ok, const char* what, int line) {
+  if (ok) return;
+  ++failures;
+  std::fprintf(stderr, "decision_core_test.cc:%d: failed: %s\n", line, what);
+}
+#define EXPECT(cond) expect((cond), #cond, __LINE__)
+
+// Pooled constants are numbers (NaN: one that orders against nothing);
+// classes name their base class; a literal belongs to Int when integral,
+// to Float otherwise, and to a literal of the same value.
+class ModelOracle final : public LeafOracle {
+ public:
+  std::vector<double> constants{0, 1, 2, 3, 4, 5, 3.5, NAN, 1.2, 1.8, 0.5, 3};
+  std::map<uint64_t, uint64_t> base_of{{1, 0}, {2, 1}};
+  int calls = 0;
+
+  uint8_t leaf_subtype(const SchemaNode& a, const SchemaNode& b) override {
+    ++calls;
+    if (a.kind == NodeKind::Instance) {
+      if (b.kind != NodeKind::Instance) return kOracleCannotTell;
+      for (uint64_t c = a.index;; c = base_of.at(c)) {
+        if (c == b.index) return kOracleYes;
+        if (!base_of.contains(c)) return kOracleNo;
+      }
+    }
+    if (a.kind != NodeKind::Literal || a.index >= constants.size()) return kOracleCannotTell;
+    const double v = constants[a.index];
+    switch (b.kind) {
+      case NodeKind::Literal:
+        return b.index < constants.size() && constants[b.index] == v ? kOracleYes : kOracleNo;
+      case NodeKind::Int:
+        return std::floor(v) == v ? kOracleYes : kOracleNo;
+      case NodeKind::Float:
+        return std::floor(v) != v ? kOracleYes : kOracleNo;
+      default:
+        return kOracleCannotTell;
+    }
+  }
+  int8_t compare_constants(uint64_t i, uint64_t j) override {
+    ++calls;
+    if (i >= constants.size() || j >= constants.size()) return kOrderUnknown;
+    const double x = constants[i], y = constants[j];
+    if (x == y) return 0;
+    if (x < y) return -1;
+    if (x > y) return 1;
+    return kOrderUnknown;
+  }
+  uint8_t no_integer_between(uint64_t lo, bool lo_ex, uint64_t hi, bool hi_ex) override {
+    ++calls;
+    if (lo >= constants.size() || hi >= constants.size()) return kOracleCannotTell;
+    const double l = lo_ex ? std::floor(constants[lo]) + 1 : std::ceil(constants[lo]);
+    const double h = hi_ex ? std::ceil(constants[hi]) - 1 : std::floor(constants[hi]);
+    if (std::isnan(l) || std::isnan(h)) return kOracleCannotTell;
+    return l > h ? kOracleYes : kOracleNo;
+  }
+};
+
+// ---- Node builders ------------------------------------------------------------
+
+SchemaNode leaf(NodeKind k) { return make_leaf(k); }
+SchemaNode lit(uint64_t i) { return make_indexed(NodeKind::Literal, i); }
+SchemaNode inst(uint64_t i) { return make_indexed(NodeKind::Instance, i); }
+SchemaNode ref(uint64_t d) { return make_indexed(NodeKind::Ref, d); }
+SchemaNode comp(SchemaNode n) { return make_boxed(NodeKind::Complement, std::move(n)); }
+SchemaNode Int() { return leaf(NodeKind::Int); }
+SchemaNode Bool() { return leaf(NodeKind::Bool); }
+SchemaNode Str() { return leaf(NodeKind::Str); }
+SchemaNode Float() { return leaf(NodeKind::Float); }
+SchemaNode Nothing() { return leaf(NodeKind::Nothing); }
+SchemaNode Anything() { return leaf(NodeKind::Anything); }
+
+template <class... T>
+Nodes nodes(T... ns) {
+  Nodes v;
+  (v.push_back(std::move(ns)), ...);
+  return v;
+}
+template <class... T>
+SchemaNode uni(T... ns) { return make_members(NodeKind::Union, nodes(std::move(ns)...)); }
+template <class... T>
+SchemaNode inter(T... ns) { return make_members(NodeKind::Intersection, nodes(std::move(ns)...)); }
+
+SchemaNode list_of(SchemaNode n) { return make_sequence(false, make_star_shape(make_one_shape(std::move(n)))); }
+SchemaNode tuple_rest(SchemaNode n) { return make_sequence(true, make_star_shape(make_one_shape(std::move(n)))); }
+template <class... T>
+SchemaNode tuple_of(T... ns) {
+  std::vector<ItemShape> parts;
+  (parts.push_back(make_one_shape(std::move(ns))), ...);
+  return make_sequence(true, make_parts_shape(ShapeKind::Seq, std::move(parts)));
+}
+template <class... T>
+SchemaNode tuple_alt(T... shapes) {
+  std::vector<ItemShape> parts;
+  (parts.push_back(std::move(shapes)), ...);
+  return make_sequence(true, make_parts_shape(ShapeKind::Alt, std::move(parts)));
+}
+ItemShape one(SchemaNode n) { return make_one_shape(std::move(n)); }
+
+Constraint bound(ConstraintKind k, uint64_t v) { return Constraint{k, v, {}}; }
+Constraint ge(uint64_t i) { return bound(ConstraintKind::Ge, i); }
+Constraint gt(uint64_t i) { return bound(ConstraintKind::Gt, i); }
+Constraint le(uint64_t i) { return bound(ConstraintKind::Le, i); }
+Constraint lt(uint64_t i) { return bound(ConstraintKind::Lt, i); }
+Constraint min_len(uint64_t n) { return bound(ConstraintKind::MinLen, n); }
+Constraint max_len(uint64_t n) { return bound(ConstraintKind::MaxLen, n); }
+template <class... C>
+SchemaNode refine(SchemaNode base, C... cs) { return make_refinement(std::move(base), {cs...}); }
+
+RecordField field(const char* name, SchemaNode n, bool required = true) {
+  return RecordField{name, std::move(n), required};
+}
+template <class... F>
+std::vector<RecordField> fields(F... fs) {
+  std::vector<RecordField> v;
+  (v.push_back(std::move(fs)), ...);
+  return v;
+}
+SchemaNode record(std::vector<RecordField> fs, SchemaNode key = Nothing(), SchemaNode value = Nothing(),
+                  bool with_clause = false) {
+  std::vector<Clause> clauses;
+  if (with_clause) clauses.push_back(Clause{std::move(key), std::move(value)});
+  return make_record(std::move(fs), std::move(clauses));
+}
+SchemaNode dict_of(SchemaNode key, SchemaNode value, std::vector<RecordField> fs = {}) {
+  return record(std::move(fs), std::move(key), std::move(value), true);
+}
+
+ModelOracle oracle;
+bool empty(const SchemaNode& n, const Nodes& defs = {}) { return decide_empty(n, oracle, defs); }
+bool sub(const SchemaNode& a, const SchemaNode& b, const Nodes& defs = {}) {
+  return decide_subtype(a, b, oracle, defs);
+}
+bool equiv(const SchemaNode& a, const SchemaNode& b, const Nodes& defs = {}) {
+  return decide_equivalent(a, b, oracle, defs);
+}
+
+// ---- Emptiness ----------------------------------------------------------------
+
+void test_emptiness_by_structure() {
+  EXPECT(!empty(Anything()));
+  EXPECT(empty(Nothing()));
+  EXPECT(empty(uni()));
+  EXPECT(!empty(inter()));
+  EXPECT(empty(inter(Int(), Str())));
+  EXPECT(!empty(inter(Int(), Bool())));
+  EXPECT(empty(inter(list_of(Int()), tuple_rest(Int()))));
+  EXPECT(empty(inter(list_of(Int()), comp(list_of(Int())))));
+  EXPECT(!empty(inter(leaf(NodeKind::Any), comp(leaf(NodeKind::Any)))));
+  EXPECT(empty(comp(Anything())));
+  EXPECT(!empty(comp(Nothing())));
+  EXPECT(!empty(comp(leaf(NodeKind::Any))));
+  EXPECT(empty(comp(uni(Int(), comp(Bool())))));  // covers every class
+  EXPECT(empty(record(fields(field("a", Nothing())))));
+  EXPECT(!empty(record(fields(field("a", Nothing(), false)))));
+  EXPECT(!empty(dict_of(Str(), Nothing())));  // the empty dict
+  EXPECT(empty(tuple_of(Int(), Nothing())));
+  EXPECT(!empty(list_of(Nothing())));
+  EXPECT(!empty(tuple_of()));
+  EXPECT(empty(tuple_alt()));
+  EXPECT(empty(tuple_alt(one(Nothing()), one(inter(Int(), Str())))));
+  EXPECT(!empty(tuple_alt(one(Nothing()), ItemShape(ShapeKind::Empty))));
+  EXPECT(!empty(leaf(NodeKind::Placeholder)));  // never proven, though it admits nothing
+  EXPECT(!empty(ref(0)));                       // a missing definition
+  EXPECT(empty(refine(Nothing(), ge(0))));
+}
+
+void test_emptiness_of_recursion() {
+  // D = tuple[D]: no way out.
+  EXPECT(empty(ref(0), nodes(tuple_of(ref(0)))));
+  // D = None | tuple[D]
+  EXPECT(!empty(ref(0), nodes(uni(leaf(NodeKind::NoneType), tuple_of(ref(0))))));
+  // D = tuple[complement(D)]: a negative occurrence never counts as empty.
+  EXPECT(!empty(ref(0), nodes(tuple_of(comp(ref(0))))));
+  // D0 = tuple[D1], D1 = list[D0]: the empty list is a way out.
+  EXPECT(!empty(ref(0), nodes(tuple_of(ref(1)), list_of(ref(0)))));
+}
+
+void test_bounds() {
+  // Constants: index 3 is 3, 4 is 4, 5 is 5, 6 is 3.5, 7 is NaN, 11 is another 3.
+  EXPECT(empty(refine(Int(), ge(5), le(3))));
+  EXPECT(empty(refine(Int(), gt(3), lt(4))));
+  EXPECT(!empty(refine(Float(), gt(3), lt(4))));
+  EXPECT(!empty(refine(Int(), ge(3), le(3))));
+  EXPECT(!empty(refine(Int(), ge(3), le(11))));
+  EXPECT(empty(refine(Int(), gt(3), le(3))));
+  EXPECT(empty(refine(Float(), ge(3), lt(11))));    // equal bounds, one open
+  EXPECT(empty(refine(Int(), ge(3), gt(11), le(3))));  // Gt at an equal bound closes it
+  EXPECT(!empty(refine(Int(), ge(4), ge(3), le(4))));  // a looser bound never replaces
+  EXPECT(empty(refine(Int(), ge(3), ge(5), le(4))));   // a tighter one does
+  EXPECT(empty(refine(Bool(), gt(6), lt(4))));         // 3.5 < x < 4 holds no integer
+  EXPECT(!empty(refine(Int(), ge(7), le(3))));         // NaN orders against nothing
+  EXPECT(!empty(refine(Int(), ge(3), le(7))));
+  EXPECT(empty(refine(Str(), min_len(5), max_len(3))));
+  EXPECT(!empty(refine(Str(), min_len(5))));
+  EXPECT(empty(inter(refine(Int(), ge(5)), refine(Int(), le(3)))));
+  EXPECT(empty(inter(Int(), refine(Float(), gt(3)), refine(Float(), lt(4)))));  // int flag from a member
+  // Bounds nested in a member's base are not gathered.
+  EXPECT(!empty(inter(refine(refine(Int(), ge(5)), min_len(0)), refine(Int(), le(3)))));
+}
+
+void test_budget() {
+  // D_k = tuple[D_{k+1}, D_{k+1}] down to Int: every expansion of D_0 visits
+  // 2^levels nodes before the Nothing that makes it empty.
+  auto chain = [](int levels) {
+    Nodes defs;
+    for (int k = 0; k < levels; ++k) defs.push_back(tuple_of(ref(k + 1), ref(k + 1)));
+    defs.push_back(Int());
+    return defs;
+  };
+  const SchemaNode root = tuple_of(ref(0), Nothing());
+  EXPECT(empty(root, chain(10)));
+  EXPECT(!empty(root, chain(22)));  // more than a million steps
+  const SchemaNode wide = tuple_of(ref(0), Int());
+  EXPECT(sub(root, wide, chain(10)));
+  EXPECT(!sub(root, wide, chain(22)));
+}
+
+// ---- Inclusion ----------------------------------------------------------------
+
+void test_masks_and_leaves() {
+  EXPECT(sub(Bool(), Int()));
+  EXPECT(!sub(Int(), Bool()));
+  EXPECT(equiv(uni(Bool(), Int()), Int()));
+  EXPECT(!sub(Int(), leaf(NodeKind::Any)));
+  EXPECT(sub(Int(), Anything()));
+  EXPECT(sub(leaf(NodeKind::Any), Anything()));
+  EXPECT(!equiv(leaf(NodeKind::Any), Anything()));
+  EXPECT(sub(Nothing(), list_of(Int())));
+  EXPECT(sub(Int(), comp(Str())));
+  EXPECT(sub(comp(Int()), comp(Bool())));
+  EXPECT(sub(lit(3), Int()));
+  EXPECT(!sub(lit(6), Int()));
+  EXPECT(sub(lit(3), uni(Str(), Int())));
+  EXPECT(sub(uni(lit(3), lit(4)), uni(lit(4), lit(11), Str())));
+  EXPECT(sub(inst(2), inst(0)));
+  EXPECT(!sub(inst(0), inst(2)));
+  EXPECT(sub(inst(2), uni(Str(), inst(1))));
+  EXPECT(!sub(leaf(NodeKind::Placeholder), Int()));
+  EXPECT(sub(inter(Int(), comp(Bool())), comp(Bool())));
+  EXPECT(sub(inter(list_of(Int()), Str()), Bool()));  // empty left
+  EXPECT(sub(inter(lit(3), Str()), uni(lit(4), lit(3))));
+  oracle.calls = 0;
+  EXPECT(!sub(uni(Int(), Str()), uni(Str(), Float())));
+  EXPECT(oracle.calls == 0);  // masks alone decide
+}
+
+void test_sequences() {
+  EXPECT(sub(list_of(Bool()), list_of(Int())));
+  EXPECT(!sub(list_of(Int()), tuple_rest(Int())));
+  EXPECT(sub(tuple_of(Int(), Int()), tuple_rest(Int())));
+  EXPECT(!sub(tuple_rest(Int()), tuple_of(Int(), Int())));
+  EXPECT(sub(tuple_of(Bool(), Int()), tuple_of(Int(), Int())));
+  EXPECT(!sub(tuple_of(Int()), tuple_of(Int(), Int())));
+  EXPECT(!sub(tuple_of(Int(), Int()), tuple_of(Int())));
+  EXPECT(sub(tuple_rest(Nothing()), tuple_of()));  // an empty rest is no rest
+  EXPECT(sub(tuple_alt(one(Bool()), one(Int())), tuple_of(Int())));
+  EXPECT(sub(tuple_of(Bool()), tuple_alt(one(Str()), one(Int()))));
+  EXPECT(!sub(tuple_of(Bool()), tuple_alt()));
+  EXPECT(sub(make_boxed(NodeKind::Set, Bool()), make_boxed(NodeKind::Set, Int())));
+  EXPECT(!sub(make_boxed(NodeKind::FrozenSet, Bool()), make_boxed(NodeKind::Set, Int())));
+  EXPECT(sub(list_of(Int()), comp(tuple_rest(Int()))));
+  EXPECT(sub(comp(list_of(Int())), comp(list_of(Bool()))));
+  EXPECT(!sub(comp(list_of(Bool())), comp(list_of(Int()))));
+}
+
+void test_records() {
+  auto point = [](bool y_required) {
+    return record(fields(field("x", Int()), field("y", Int(), y_required)));
+  };
+  EXPECT(!sub(point(false), point(true)));
+  EXPECT(sub(point(true), point(false)));
+  EXPECT(sub(record(fields(field("a", Bool()), field("b", Bool()))), dict_of(Str(), Int())));
+  EXPECT(!sub(dict_of(Anything(), Anything()), dict_of(Str(), Int())));
+  EXPECT(!sub(record(fields(field("a", Bool()))), record({})));  // extra field, no clause
+  EXPECT(!sub(record(fields(field("a", Bool()))), dict_of(refine(Str(), min_len(1)), Int())));
+  EXPECT(sub(dict_of(Str(), Bool()), dict_of(Str(), Int(), fields(field("a", Int(), false)))));
+  EXPECT(!sub(dict_of(Str(), Str()), dict_of(Str(), Anything(), fields(field("a", Int(), false)))));
+  EXPECT(!sub(dict_of(Str(), Int()), record({})));
+  // Wider record: more optional fields.
+  EXPECT(sub(record(fields(field("a", Int()))),
+             record(fields(field("a", Int()), field("b", Str(), false)))));
+}
+
+void test_objects() {
+  auto object = [](uint64_t cls, std::vector<RecordField> attrs) {
+    return make_object(cls, std::move(attrs));
+  };
+  EXPECT(sub(object(2, fields(field("a", Bool()), field("b", Str()))),
+             object(0, fields(field("a", Int(), false)))));
+  EXPECT(!sub(object(2, fields(field("b", Str()))), object(0, fields(field("a", Int(), false)))));
+  EXPECT(!sub(object(0, fields(field("a", Int()))), object(2, fields(field("a", Int())))));
+  EXPECT(sub(object(2, {}), object(0, {})));
+  EXPECT(!sub(object(2, {}), object(0, fields(field("a", Int())))));
+  EXPECT(sub(object(2, fields(field("a", Int()))), inst(1)));
+}
+
+void test_refinements() {
+  EXPECT(sub(refine(Int(), gt(5)), refine(Int(), ge(5))));
+  EXPECT(!sub(refine(Int(), ge(5)), refine(Int(), gt(5))));
+  EXPECT(sub(refine(Int(), ge(5)), refine(Int(), gt(4))));
+  EXPECT(sub(refine(Int(), ge(3)), refine(Int(), ge(11))));  // equal, distinct constants
+  EXPECT(sub(refine(Int(), lt(3)), refine(Int(), le(4))));
+  EXPECT(!sub(refine(Int(), le(4)), refine(Int(), lt(4))));
+  EXPECT(!sub(refine(Int(), ge(7)), refine(Int(), ge(0))));  // NaN implies nothing
+  EXPECT(sub(refine(Bool(), ge(3), le(4)), refine(Int(), le(5))));
+  EXPECT(sub(refine(Str(), min_len(3), max_len(4)), refine(Str(), min_len(2))));
+  EXPECT(!sub(refine(Str(), min_len(1)), refine(Str(), min_len(2))));
+  const Constraint mult3{ConstraintKind::MultipleOf, 3, {}};
+  const Constraint mult11{ConstraintKind::MultipleOf, 11, {}};
+  EXPECT(sub(refine(Int(), mult3), refine(Int(), mult3)));
+  EXPECT(!sub(refine(Int(), mult3, ge(1)), refine(Int(), mult11)));
+  EXPECT(sub(refine(Int(), ge(3)), Int()));  // constraints dropped
+  EXPECT(!sub(Int(), refine(Int(), ge(3))));
+}
+
+void test_recursion() {
+  // D0 = None | tuple[bool, D0] against D1 = None | tuple[int, D1].
+  Nodes defs = nodes(uni(leaf(NodeKind::NoneType), tuple_of(Bool(), ref(0))),
+                     uni(leaf(NodeKind::NoneType), tuple_of(Int(), ref(1))));
+  EXPECT(sub(ref(0), ref(1), defs));
+  EXPECT(!sub(ref(1), ref(0), defs));
+  EXPECT(!equiv(ref(0), ref(1), defs));
+  EXPECT(sub(ref(5), Anything(), defs));  // the universal right answers first
+  EXPECT(!sub(ref(5), Int(), defs));
+  EXPECT(!sub(Int(), ref(5), defs));
+}
+
+}  // namespace
+
+int main() {
+  test_emptiness_by_structure();
+  test_emptiness_of_recursion();
+  test_bounds();
+  test_budget();
+  test_masks_and_leaves();
+  test_sequences();
+  test_records();
+  test_objects();
+  test_refinements();
+  test_recursion();
+  if (failures != 0) {
+    std::fprintf(stderr, "%d failed\n", failures);
+    return 1;
+  }
+  std::puts("decision core: all passed");
+  return 0;
+}
