@@ -205,16 +205,21 @@ void extend_error_records(ErrorList& errors, ErrorList&& records) {
 }
 
 std::string format_error_message(const ErrorRecord& record) {
+  // Keys are joined with "." and indexes bracketed, so ("a", 0, "b") reads
+  // a[0].b. Every key after the first segment gets its ".", even after an
+  // empty key: two empty keys read ".".
   std::string where;
+  bool first = true;
   for (const PathSegment& segment : record.path) {
     if (segment.is_index) {
       where += '[';
       where += std::to_string(segment.index);
       where += ']';
     } else {
-      if (!where.empty()) where += '.';
+      if (!first) where += '.';
       where += segment.key;
     }
+    first = false;
   }
   std::string line;
   if (!where.empty()) {

@@ -1,0 +1,313 @@
+"""The validation walk: verdicts and records per node kind, modes, unions, recursion and fatal exceptions."""
+
+import threading
+from typing import Annotated, Any, Literal
+
+import pytest
+
+from quendrix import ValidationError, Validator, complement, intersection, nothing, recursive, union
+
+
+def records(schema, value, **kwargs):
+    validator = schema if isinstance(schema, Validator) else Validator(schema)
+    with pytest.raises(ValidationError) as info:
+        validator.validate(value, **kwargs)
+    return [(e["code"], e["path"], e["expected"]) for e in info.value.errors]
+
+
+def nested_lists(depth):
+    value = []
+    for _ in range(depth - 1):
+        value = [value]
+    return value
+
+
+class IntSub(int):
+    pass
+
+
+class StrSub(str):
+    pass
+
+
+class FloatSub(float):
+    pass
+
+
+class SneakyList(list):
+    """Overrides every reading method: the walk must read the storage."""
+
+    def __len__(self):
+        raise AssertionError("__len__ called")
+
+    def __getitem__(self, i):
+        raise AssertionError("__getitem__ called")
+
+    def __iter__(self):
+        raise AssertionError("__iter__ called")
+
+
+class SneakySet(set):
+    def __iter__(self):
+        raise AssertionError("__iter__ called")
+
+
+class Token:
+    """A literal whose equality is scripted per test."""
+
+    def __init__(self, on_eq):
+        self.on_eq = on_eq
+
+    def __eq__(self, other):
+        return self.on_eq(self, other)
+
+    __hash__ = object.__hash__
+
+
+class TestPlainKinds:
+    @pytest.mark.parametrize(
+        ("schema", "value", "member"),
+        [
+            (int, True, True),
+            (int, IntSub(3), True),
+            (int, 1.0, False),
+            (float, 1, False),
+            (float, True, False),
+            (float, FloatSub(1.5), True),
+            (bool, 1, False),
+            (bool, True, True),
+            (str, StrSub("x"), True),
+            (str, b"x", False),
+            (bytes, b"x", True),
+            (bytes, bytearray(b"x"), False),
+            (None, None, True),
+            (None, 0, False),
+            (Any, object(), True),
+            (object, object(), True),
+            (Literal[1], True, False),
+            (Literal[1], 1.0, False),
+            (Literal[1], IntSub(1), False),
+            (Literal[True], True, True),
+            (Literal["a"], StrSub("a"), False),
+        ],
+    )
+    def test_membership(self, schema, value, member):
+        validator = Validator(schema)
+        assert validator.is_valid(value) is member
+        assert (value in validator) is member
+
+    @pytest.mark.parametrize(
+        ("schema", "value", "code", "expected"),
+        [
+            (int, "x", "int_type", "int"),
+            (float, 1, "float_type", "float"),
+            (bool, 0, "bool_type", "bool"),
+            (str, 1, "string_type", "str"),
+            (bytes, "x", "bytes_type", "bytes"),
+            (None, 0, "none_type", "None"),
+            (nothing, 0, "no_match", "nothing"),
+            ("a", "b", "literal_error", "the literal 'a'"),
+            (Literal["a"], "b", "union_error", "one of: literal"),
+            (list[int], (1,), "list_type", "list"),
+            (tuple[int], [1], "tuple_type", "tuple"),
+            (set[int], frozenset(), "set_type", "set"),
+            (frozenset[int], {1}, "frozen_set_type", "frozenset"),
+        ],
+    )
+    def test_mismatch_record(self, schema, value, code, expected):
+        assert records(schema, value) == [(code, (), expected)]
+
+
+class TestSequences:
+    @pytest.mark.parametrize(
+        ("schema", "value", "expected"),
+        [
+            (tuple[int, str], (1,), [("tuple_length", (), "tuple of length 2")]),
+            (tuple[int, str, ...], (), [("tuple_length", (), "tuple of length at least 1")]),
+            ([int, str, ...], [1, "a", "b"], []),
+            (tuple[()], (1,), [("tuple_length", (), "tuple of length 0")]),
+            (list[int], [1, "a", 2, "b"], [("int_type", (1,), "int"), ("int_type", (3,), "int")]),
+            (list[list[int]], [[1], [2, "x"]], [("int_type", (1, 1), "int")]),
+            (tuple[int, str, ...], (1, "a", 2), [("string_type", (2,), "str")]),
+            ([int, str], [1, "a", "b"], [("list_length", (), "list of length 2")]),
+            (set[int], {"a"}, [("int_type", (), "int")]),
+        ],
+    )
+    def test_records(self, schema, value, expected):
+        if expected:
+            assert records(schema, value) == expected
+        else:
+            Validator(schema).validate(value)
+
+    def test_fail_fast_stops_at_first_item(self):
+        assert records(list[int], ["a", "b"], fail_fast=True) == [("int_type", (0,), "int")]
+
+    def test_subclasses_read_from_storage(self):
+        assert Validator(list[int]).is_valid(SneakyList([1, 2]))
+        assert records(list[int], SneakyList([1, "x"])) == [("int_type", (1,), "int")]
+        assert Validator(set[int]).is_valid(SneakySet({1, 2}))
+
+    def test_list_shrinking_during_check_ends_the_loop(self):
+        value = [None, None, None, None]
+        seen = []
+
+        def on_eq(token, other):
+            seen.append(other)
+            value.clear()
+            return True
+
+        token = Token(on_eq)
+        value[:] = [token, token, token, token]
+        assert Validator(list[Literal[token]]).is_valid(value)
+        assert len(seen) == 1
+
+    def test_set_growing_during_check_stops_the_call(self):
+        box = set()
+
+        def on_eq(token, other):
+            box.add(object())
+            return True
+
+        token = Token(on_eq)
+        box.add(token)
+        with pytest.raises(RuntimeError, match="^set iteration should be infallible$"):
+            Validator(set[Literal[token]]).is_valid(box)
+
+
+class TestUnion:
+    def test_plain_mismatch_gives_one_union_error(self):
+        assert records(int | str, 1.5) == [("union_error", (), "one of: int, str")]
+
+    def test_deeper_branch_wins(self):
+        assert records(list[int] | list[list[int]], [["x"]]) == [("int_type", (0, 0), "int")]
+
+    def test_tie_keeps_first_branch(self):
+        assert records(tuple[int, str] | tuple[str, int], (1, 1)) == [("string_type", (1,), "str")]
+
+    def test_only_first_64_branches_are_scored(self):
+        deep = list[list[list[int]]]
+        value = [[["x"]]]
+        schema = union(*([int] * 69 + [deep]))
+        assert records(schema, value) == [("union_error", (), "one of: " + ", ".join(["int"] * 69 + ["list"]))]
+        within = union(*([int] * 63 + [deep]))
+        assert records(within, value) == [("int_type", (0, 0, 0), "int")]
+
+    def test_fail_fast_reports_whole_best_branch(self):
+        expected = [("int_type", (0,), "int"), ("int_type", (1,), "int")]
+        assert records(int | list[int], ["a", "b"], fail_fast=True) == expected
+
+    def test_union_of_nothing(self):
+        assert records(union(), 1) == [("no_match", (), "nothing")]
+
+
+class TestComposites:
+    def test_complement(self):
+        not_int = complement(int)
+        assert records(not_int, 3) == [("unexpected_match", (), "not int")]
+        assert not_int.is_valid("x")
+        not_list = complement(list[int])
+        not_list.validate(["x"])  # the inner walk's records never surface
+
+    def test_intersection_collects_every_member(self):
+        both = intersection(str, complement(str), int)
+        assert records(both, 1) == [("string_type", (), "str")]
+        assert records(both, "a") == [("unexpected_match", (), "not str"), ("int_type", (), "int")]
+        assert records(both, "a", fail_fast=True) == [("unexpected_match", (), "not str")]
+
+    def test_instance(self):
+        class A:
+            pass
+
+        assert Validator(A).is_valid(A())
+        assert records(A, 1) == [("instance_type", (), "A")]
+
+
+class TestRecursion:
+    def test_cycle_is_a_loop(self):
+        tree = recursive(lambda t: list[t])
+        value = []
+        value.append(value)
+        assert records(tree, value) == [("recursion_loop", (0,), "a finite (non-cyclic) value")]
+        assert not tree.is_valid(value)
+
+    def test_depth_limit(self):
+        tree = recursive(lambda t: list[t])
+        assert tree.is_valid(nested_lists(128))
+        assert not tree.is_valid(nested_lists(129))
+        [(code, path, expected)] = records(tree, nested_lists(129))
+        assert (code, expected, path) == ("recursion_limit", "at most 128 levels of recursion", (0,) * 128)
+
+
+class TestFatalExceptions:
+    @pytest.mark.parametrize("exc", [KeyboardInterrupt, MemoryError, RecursionError, SystemExit])
+    def test_fatal_propagates_and_stops(self, exc):
+        calls = []
+
+        def on_eq(token, other):
+            calls.append(other)
+            raise exc
+
+        token = Token(on_eq)
+        validator = Validator(list[Literal[token]])
+        with pytest.raises(exc):
+            validator.is_valid([token, token])
+        assert len(calls) == 1
+        calls.clear()
+        with pytest.raises(exc):
+            validator.validate([token, token])
+        assert len(calls) == 1
+
+    def test_contains_propagates_keyboard_interrupt(self):
+        def on_eq(token, other):
+            raise KeyboardInterrupt
+
+        token = Token(on_eq)
+        with pytest.raises(KeyboardInterrupt):
+            [token] in Validator(list[Literal[token]])
+
+    def test_ordinary_exception_is_non_membership(self):
+        def on_eq(token, other):
+            raise ValueError("no")
+
+        token = Token(on_eq)
+        validator = Validator(token)
+        assert not validator.is_valid(token)
+        assert records(validator, token) == [("literal_error", (), "the literal " + repr(token))]
+
+    def test_first_fatal_wins(self):
+        raised = iter([KeyboardInterrupt("first"), SystemExit("second")])
+
+        def on_eq(token, other):
+            raise next(raised)
+
+        token = Token(on_eq)
+        with pytest.raises(KeyboardInterrupt, match="first"):
+            Validator(complement(Literal[token]) | Literal[token]).is_valid(token)
+
+
+class TestThreads:
+    def test_one_validator_many_threads(self):
+        schema = Validator(list[Literal[1, 2, "a"] | tuple[int, str]])
+        good = [1, "a", (3, "x"), 2] * 50
+        bad = [1, "b", (3, 4)]
+        barrier = threading.Barrier(16)
+        failures = []
+
+        def worker(i):
+            barrier.wait()  # the first checks race to build the index
+            for _ in range(200):
+                if not schema.is_valid(good) or schema.is_valid(bad):
+                    failures.append("verdict")
+                try:
+                    schema.validate(bad)
+                    failures.append("no error")
+                except ValidationError as e:
+                    if [r["path"] for r in e.errors] != [(1,), (2, 1)]:
+                        failures.append(e.errors)
+
+        threads = [threading.Thread(target=worker, args=(i,)) for i in range(16)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        assert failures == []
