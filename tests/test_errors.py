@@ -75,6 +75,23 @@ class TestSeveralRecords:
         assert [entry["path"] for entry in e.errors] == [(0,)]
         assert str(e) == "at [0]: expected int, got 'a' [int_type]"
 
+    @pytest.mark.parametrize(
+        ("schema", "value", "where"),
+        [
+            ({"a": [{"b": int}]}, {"a": [{"b": "x"}]}, "a[0].b"),
+            ({"a.b": int}, {"a.b": "x"}, "a.b"),
+            ({"a": {"b": int}}, {"a": {"b": "x"}}, "a.b"),
+            ([{"a": int}], [{"a": "x"}], "[0].a"),
+            ({"": {"": int}}, {"": {"": "x"}}, "."),
+        ],
+    )
+    def test_path_text(self, schema, value, where):
+        assert error_of(schema, value).message == f"at {where}: expected int, got 'x' [int_type]"
+
+    def test_single_empty_key_has_no_location(self):
+        e = error_of({"": int}, {"": "x"})
+        assert (e.path, e.message) == (("",), "expected int, got 'x' [int_type]")
+
     def test_indexes_read_as_brackets(self):
         e = error_of(list[list[int]], [[], [1, "x"]])
         assert e.message == "at [1][1]: expected int, got 'x' [int_type]"

@@ -192,12 +192,124 @@ class TestUnion:
         within = union(*([int] * 63 + [deep]))
         assert records(within, value) == [("int_type", (0, 0, 0), "int")]
 
+    def test_deeper_record_branch_wins(self):
+        shallow = {"a": int}
+        deep = {"a": {"b": {"c": int}}}
+        value = {"a": {"b": {"c": "x"}}}
+        assert records(union(shallow, deep), value) == [("int_type", ("a", "b", "c"), "int")]
+        assert records(union(deep, {"a": {"b": int}}), {"a": {"b": "x"}}) == [
+            ("dict_type", ("a", "b"), "dict")
+        ]
+
     def test_fail_fast_reports_whole_best_branch(self):
         expected = [("int_type", (0,), "int"), ("int_type", (1,), "int")]
         assert records(int | list[int], ["a", "b"], fail_fast=True) == expected
 
     def test_union_of_nothing(self):
         assert records(union(), 1) == [("no_match", (), "nothing")]
+
+
+class TestRecords:
+    def test_declared_and_undeclared_keys(self):
+        schema = Validator({"a": int, "b?": str})
+        assert schema.is_valid({"a": 1})
+        assert schema.is_valid({"a": 1, "b": "x"})
+        assert not schema.is_valid({"a": 1, "c": 1})
+        assert not schema.is_valid({"b": "x"})
+        assert not schema.is_valid([("a", 1)])
+
+    def test_catch_all_clauses(self):
+        schema = Validator(dict[str, int])
+        assert schema.is_valid({"x": 1, "y": 2})
+        assert not schema.is_valid({1: 1})
+        assert records(schema, {"x": "y"}) == [("int_type", ("x",), "int")]
+
+    def test_lone_surrogate_key_is_undeclared(self):
+        assert not Validator({"a": int}).is_valid({"a": 1, "\ud800": 1})
+        assert Validator(dict[str, int]).is_valid({"\ud800": 1})
+
+    def test_dict_subclass_read_from_storage(self):
+        class Sneaky(dict):
+            def __getitem__(self, key):
+                raise AssertionError("__getitem__ called")
+
+            def items(self):
+                raise AssertionError("items called")
+
+        assert Validator({"a": int}).is_valid(Sneaky(a=1))
+
+    def test_growing_dict_stops_the_call(self):
+        box = {}
+
+        def on_eq(token, other):
+            box["extra"] = 1
+            return True
+
+        token = Token(on_eq)
+        box["a"] = token
+        schema = Validator({"a": Literal[token], "extra?": int})
+        with pytest.raises(RuntimeError, match="^dictionary changed size during iteration$"):
+            schema.is_valid(box)
+
+    def test_replaced_keys_stop_the_call(self):
+        box = {}
+
+        def on_eq(token, other):
+            del box["a"]
+            box["c"] = 1
+            return True
+
+        token = Token(on_eq)
+        box.update(a=token, b=1)
+        schema = Validator({"a": Literal[token], "b?": int, "c?": int})
+        with pytest.raises(RuntimeError, match="^dictionary keys changed during iteration$"):
+            schema.is_valid(box)
+
+    def test_verdict_changing_between_passes_gives_default_record(self):
+        answers = iter([False, True])
+        token = Token(lambda t, o: next(answers))
+        with pytest.raises(ValidationError) as info:
+            Validator({"a": token}).validate({"a": token})
+        assert info.value.code == "validation_error"
+
+
+class TestRefinements:
+    def test_base_failure_hides_constraints(self):
+        checked = []
+        schema = Validator(Annotated[int, lambda v: checked.append(v)])
+        assert records(schema, "x") == [("int_type", (), "int")]
+        assert checked == []
+
+    def test_fail_fast_stops_at_first_constraint(self):
+        schema = Annotated[int, lambda v: False, lambda v: False]
+        assert len(records(schema, 1)) == 2
+        assert len(records(schema, 1, fail_fast=True)) == 1
+
+    def test_predicate_emptying_its_list(self):
+        value = [1, 2, 3, 4]
+        seen = []
+
+        def drain(item):
+            seen.append(item)
+            value.clear()
+            return True
+
+        assert Validator(list[Annotated[int, drain]]).is_valid(value)
+        assert seen == [1]
+
+    def test_keyboard_interrupt_in_predicate(self):
+        seen = []
+
+        def interrupt(item):
+            seen.append(item)
+            raise KeyboardInterrupt
+
+        schema = Validator(list[Annotated[int, interrupt]])
+        with pytest.raises(KeyboardInterrupt):
+            [1, 2] in schema
+        with pytest.raises(KeyboardInterrupt):
+            schema.validate([1, 2])
+        assert seen == [1, 1]
 
 
 class TestComposites:
