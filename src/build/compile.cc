@@ -16,7 +16,17 @@ namespace qx {
 
 Error make_build_error(std::string_view message) { return not_implemented_error(message); }
 
-Result<Ref> import_module(const char* name) { return checked(PyImport_ImportModule(name)); }
+Result<Ref> import_module(const char* name) {
+  // A loaded module comes straight from sys.modules (still waiting out a
+  // module that another thread is initialising); anything else takes the
+  // whole import machinery.
+  Ref text = Ref::steal(PyUnicode_FromString(name));
+  if (!text) return Error::fetch();
+  Ref loaded = Ref::steal(PyImport_GetModule(text.get()));
+  if (loaded) return loaded;
+  if (PyErr_Occurred()) return Error::fetch();
+  return checked(PyImport_Import(text.get()));
+}
 
 Error conversion_error(PyObject* obj, const char* expected) {
   Ref name = Ref::steal(PyType_GetName(Py_TYPE(obj)));
@@ -274,6 +284,54 @@ Result<bool> is_typing_construct(PyObject* spec, PyObject* typing) {
   return false;
 }
 
+// Exact builtin values have no __metadata__ or __supertype__, get_origin
+// answers None for them and no typing class claims them: every Python-level
+// probe would say no, so they skip straight to their own test.
+bool is_exact_builtin_value(PyObject* spec) {
+  return PyList_CheckExact(spec) || PyDict_CheckExact(spec) || PyTuple_CheckExact(spec) ||
+         PySet_CheckExact(spec) || PyLong_CheckExact(spec) || PyUnicode_CheckExact(spec) ||
+         PyBytes_CheckExact(spec) || PyFloat_CheckExact(spec) || PyBool_Check(spec) ||
+         PyFrozenSet_CheckExact(spec);
+}
+
+// The typing-level readings of a non-class spec: Annotated, a parameterised
+// form, a type alias, a new type. Answers false, leaving `out` alone, when
+// the spec is none of them.
+Result<bool> compile_typing_value(PyObject* spec, PyObject* typing, const TypingCache& cache,
+                                  SchemaBuilder& builder, std::vector<SchemaNode>& definitions,
+                                  SchemaNode& out) {
+  QX_ASSIGN(bool annotated, has_attr(spec, "__metadata__"));
+  if (annotated) {
+    QX_ASSIGN(Ref base, attr(spec, "__origin__"));
+    QX_ASSIGN(Ref metadata, attr(spec, "__metadata__"));
+    if (!PyTuple_Check(metadata.get())) return conversion_error(metadata.get(), "tuple");
+    QX_ASSIGN(out, compile_annotated(base.get(), metadata.get(), builder, definitions));
+    return true;
+  }
+  QX_ASSIGN(Ref origin, call_method(typing, "get_origin", spec));
+  if (origin.get() != Py_None) {
+    QX_ASSIGN(Ref args, call_method(typing, "get_args", spec));
+    if (!PyTuple_Check(args.get())) return conversion_error(args.get(), "tuple");
+    QX_ASSIGN(out, compile_typing_form(origin.get(), args.get(), builder, definitions));
+    return true;
+  }
+  if (cache.type_alias_type) {
+    QX_ASSIGN(bool alias, is_instance(spec, cache.type_alias_type.get()));
+    if (alias) {
+      QX_ASSIGN(Ref value, attr(spec, "__value__"));
+      QX_ASSIGN(out, compile_schema(value.get(), builder, definitions));
+      return true;
+    }
+  }
+  QX_ASSIGN(bool new_type, has_attr(spec, "__supertype__"));
+  if (new_type) {
+    QX_ASSIGN(Ref supertype, attr(spec, "__supertype__"));
+    QX_ASSIGN(out, compile_schema(supertype.get(), builder, definitions));
+    return true;
+  }
+  return false;
+}
+
 Result<SchemaNode> compile_value(PyObject* spec, PyObject* typing, const TypingCache& cache,
                                  SchemaBuilder& builder, std::vector<SchemaNode>& definitions) {
   // Validators are tested first although they are met last in the order of
@@ -283,30 +341,11 @@ Result<SchemaNode> compile_value(PyObject* spec, PyObject* typing, const TypingC
   if (const CompiledSchema* other = borrow_validator(spec)) {
     return import_validator(*other, builder, definitions);
   }
-  QX_ASSIGN(bool annotated, has_attr(spec, "__metadata__"));
-  if (annotated) {
-    QX_ASSIGN(Ref base, attr(spec, "__origin__"));
-    QX_ASSIGN(Ref metadata, attr(spec, "__metadata__"));
-    if (!PyTuple_Check(metadata.get())) return conversion_error(metadata.get(), "tuple");
-    return compile_annotated(base.get(), metadata.get(), builder, definitions);
-  }
-  QX_ASSIGN(Ref origin, call_method(typing, "get_origin", spec));
-  if (origin.get() != Py_None) {
-    QX_ASSIGN(Ref args, call_method(typing, "get_args", spec));
-    if (!PyTuple_Check(args.get())) return conversion_error(args.get(), "tuple");
-    return compile_typing_form(origin.get(), args.get(), builder, definitions);
-  }
-  if (cache.type_alias_type) {
-    QX_ASSIGN(bool alias, is_instance(spec, cache.type_alias_type.get()));
-    if (alias) {
-      QX_ASSIGN(Ref value, attr(spec, "__value__"));
-      return compile_schema(value.get(), builder, definitions);
-    }
-  }
-  QX_ASSIGN(bool new_type, has_attr(spec, "__supertype__"));
-  if (new_type) {
-    QX_ASSIGN(Ref supertype, attr(spec, "__supertype__"));
-    return compile_schema(supertype.get(), builder, definitions);
+  const bool builtin = is_exact_builtin_value(spec);
+  if (!builtin) {
+    SchemaNode typed;
+    QX_ASSIGN(bool handled, compile_typing_value(spec, typing, cache, builder, definitions, typed));
+    if (handled) return typed;
   }
   if (PyList_Check(spec)) return compile_list_literal(spec, builder, definitions);
   if (PyTuple_Check(spec)) {
@@ -318,12 +357,14 @@ Result<SchemaNode> compile_value(PyObject* spec, PyObject* typing, const TypingC
     return make_build_error("a set literal is not a schema; write a set as set[T]");
   }
   if (PyDict_Check(spec)) return compile_record_literal(spec, builder, definitions);
-  QX_ASSIGN(bool construct, is_typing_construct(spec, typing));
-  if (construct) {
-    return make_build_error(repr_text(spec) +
-                            " is a typing construct, not a value: a type variable, ParamSpec, "
-                            "TypeVarTuple, or special form (such as Final or ClassVar) cannot be "
-                            "a schema; use a concrete type");
+  if (!builtin) {
+    QX_ASSIGN(bool construct, is_typing_construct(spec, typing));
+    if (construct) {
+      return make_build_error(repr_text(spec) +
+                              " is a typing construct, not a value: a type variable, ParamSpec, "
+                              "TypeVarTuple, or special form (such as Final or ClassVar) cannot "
+                              "be a schema; use a concrete type");
+    }
   }
   // A plain value denotes itself; a string is never a forward reference.
   return make_indexed(NodeKind::Literal, intern_object(builder, spec));
