@@ -1,0 +1,201 @@
+// The Python front end: a whole document parsed straight into Python objects.
+#include "json/build_python.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "json/bigint.h"
+#include "json/parser.h"
+
+namespace qx::json {
+
+PyObject* new_str(const char* text, size_t size, bool ascii) {
+  if (!ascii) return PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(size), nullptr);
+  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(size), 127);
+  if (str != nullptr && size != 0) std::memcpy(PyUnicode_DATA(str), text, size);
+  return str;
+}
+
+namespace {
+
+// Recently made key strings of one parse, so a key repeated across records
+// is one str object (its hash computed once). Direct-mapped over the key's
+// bytes; a slot names its text by pointing into the input, which outlives the
+// parse, and keys with escapes are not cached. Per call, so never shared.
+class KeyCache {
+ public:
+  ~KeyCache() {
+    if (!slots_) return;
+    for (size_t i = 0; i < kSlots; ++i) Py_XDECREF(slots_[i].str);
+  }
+
+  // A new reference to the str of `token`, or null with the exception set.
+  PyObject* get(const StringToken& token) {
+    if (token.escaped || token.size > kMaxKey) return new_str(token.data, token.size, token.ascii);
+    if (!slots_) slots_ = std::make_unique<Slot[]>(kSlots);
+    Slot& slot = slots_[hash(token.data, token.size) & (kSlots - 1)];
+    if (slot.str != nullptr && slot.size == token.size && same(slot.text, token.data, token.size)) {
+      return Py_NewRef(slot.str);
+    }
+    PyObject* str = new_str(token.data, token.size, token.ascii);
+    if (str == nullptr) return nullptr;
+    Py_XSETREF(slot.str, Py_NewRef(str));
+    slot.text = token.data;
+    slot.size = token.size;
+    return str;
+  }
+
+ private:
+  static constexpr size_t kSlots = 512;
+  static constexpr size_t kMaxKey = 64;
+
+  struct Slot {
+    const char* text = nullptr;
+    size_t size = 0;
+    PyObject* str = nullptr;
+  };
+
+  // The bytes of a short key as two overlapping words, which together cover
+  // every byte of keys up to 16 long; longer keys also mix in their length.
+  static void words(const char* p, size_t n, uint64_t& a, uint64_t& b) {
+    if (n >= 8) {
+      std::memcpy(&a, p, 8);
+      std::memcpy(&b, p + n - 8, 8);
+    } else if (n >= 4) {
+      uint32_t x, y;
+      std::memcpy(&x, p, 4);
+      std::memcpy(&y, p + n - 4, 4);
+      a = x;
+      b = y;
+    } else {
+      a = n == 0 ? 0 : static_cast<unsigned char>(p[0]) |
+                           static_cast<unsigned char>(p[n / 2]) << 8 |
+                           static_cast<unsigned char>(p[n - 1]) << 16;
+      b = 0;
+    }
+  }
+
+  static uint64_t hash(const char* p, size_t n) {
+    uint64_t a, b;
+    words(p, n, a, b);
+    const unsigned __int128 m =
+        static_cast<unsigned __int128>(a ^ 0x9E3779B97F4A7C15ull) * (b ^ n ^ 0xC2B2AE3D27D4EB4Full);
+    const uint64_t h = static_cast<uint64_t>(m) ^ static_cast<uint64_t>(m >> 64);
+    return h ^ (h >> 29);
+  }
+
+  static bool same(const char* x, const char* y, size_t n) {
+    if (n > 16) return std::memcmp(x, y, n) == 0;
+    uint64_t xa, xb, ya, yb;
+    words(x, n, xa, xb);
+    words(y, n, ya, yb);
+    return ((xa ^ ya) | (xb ^ yb)) == 0;
+  }
+
+  std::unique_ptr<Slot[]> slots_;
+};
+
+// Finished values wait on one stack of owned references: an array's items
+// and an object's alternating keys and values sit above the mark taken when
+// it opened, until its closing bracket gathers them into a list or dict.
+class PythonBuilder {
+ public:
+  ~PythonBuilder() {
+    for (PyObject* obj : stack_) Py_DECREF(obj);
+  }
+
+  // The document's value, once the parse succeeded.
+  Ref take_root() {
+    Ref root = Ref::steal(stack_.back());
+    stack_.pop_back();
+    return root;
+  }
+  Error take_error() { return Error::fetch(); }
+
+  bool null() { return push(Py_NewRef(Py_None)); }
+  bool boolean(bool b) { return push(Py_NewRef(b ? Py_True : Py_False)); }
+  bool integer(int64_t i) { return push(PyLong_FromLongLong(i)); }
+  bool big_integer(std::string_view digits) {
+    Result<Ref> made = decimal_to_int(digits);
+    if (!made.ok()) {
+      std::move(made).error().restore();
+      return false;
+    }
+    return push(std::move(made).value().release());
+  }
+  bool number(double d) { return push(PyFloat_FromDouble(d)); }
+  bool string(const StringToken& token) {
+    return push(new_str(token.data, token.size, token.ascii));
+  }
+  bool key(const StringToken& token) { return push(keys_.get(token)); }
+
+  bool begin_array() { return mark(); }
+  bool begin_object() { return mark(); }
+
+  bool end_array() {
+    const size_t start = marks_[--depth_];
+    const size_t count = stack_.size() - start;
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
+    if (list == nullptr) return false;
+    for (size_t i = 0; i < count; ++i) {
+      PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), stack_[start + i]);
+    }
+    stack_.resize(start);
+    return push(list);
+  }
+
+  bool end_object() {
+    const size_t start = marks_[--depth_];
+    // Grown from empty rather than presized: the interpreter's presized dict
+    // starts with a general key table, slower to fill and to read than the
+    // str-keyed table an empty dict takes on its first str key.
+    PyObject* dict = PyDict_New();
+    if (dict == nullptr) return false;
+    // Setting a key again keeps its first position and takes the new value.
+    for (size_t i = start; i < stack_.size(); i += 2) {
+      if (PyDict_SetItem(dict, stack_[i], stack_[i + 1]) < 0) {
+        Py_DECREF(dict);
+        return false;
+      }
+    }
+    for (size_t i = start; i < stack_.size(); ++i) Py_DECREF(stack_[i]);
+    stack_.resize(start);
+    return push(dict);
+  }
+
+ private:
+  bool push(PyObject* obj) {
+    if (obj == nullptr) return false;
+    stack_.push_back(obj);
+    return true;
+  }
+  bool mark() {
+    marks_[depth_++] = stack_.size();
+    return true;
+  }
+
+  std::vector<PyObject*> stack_;
+  size_t marks_[kMaxDepth + 1];  // an empty container may sit one level deeper
+  int depth_ = 0;
+  KeyCache keys_;
+};
+
+}  // namespace
+
+Result<Ref> parse_to_python(const Input& input, ParseError* syntax) {
+  Scanner scanner(input);
+  PythonBuilder builder;
+  switch (parse_document(scanner, builder)) {
+    case ParseOutcome::Ok:
+      return builder.take_root();
+    case ParseOutcome::Invalid:
+      *syntax = scanner.error();
+      return Ref();
+    case ParseOutcome::Failed:
+      return builder.take_error();
+  }
+  return Ref();
+}
+
+}  // namespace qx::json

@@ -1,0 +1,100 @@
+// JSON entries of a validator: classify the input, parse it, and check the result.
+#include "json/entry.h"
+
+#include <string>
+#include <string_view>
+
+#include "check/check.h"
+#include "check/precompute.h"
+#include "check/walk.h"
+#include "errors/records.h"
+#include "errors/texts.h"
+#include "json/build_python.h"
+#include "json/position.h"
+#include "json/tree.h"
+
+namespace qx {
+
+namespace {
+
+enum class InputKind : uint8_t { Utf8, LoneSurrogate, WrongType };
+
+struct JsonInput {
+  InputKind kind;
+  json::Input bytes;  // Utf8 only: borrowed from `data`, never copied
+};
+
+// A str is read through its cached UTF-8 form, a bytes object through its
+// buffer; only bytes can hold text that is not UTF-8.
+JsonInput classify_json_input(PyObject* data) {
+  if (PyUnicode_Check(data)) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(data, &size);
+    if (utf8 == nullptr) {
+      PyErr_Clear();  // a lone surrogate has no UTF-8 form
+      return JsonInput{InputKind::LoneSurrogate, {}};
+    }
+    return JsonInput{InputKind::Utf8, json::Input{utf8, static_cast<size_t>(size), false}};
+  }
+  if (PyBytes_Check(data)) {
+    return JsonInput{InputKind::Utf8,
+                     json::Input{PyBytes_AS_STRING(data),
+                                 static_cast<size_t>(PyBytes_GET_SIZE(data)), true}};
+  }
+  return JsonInput{InputKind::WrongType, {}};
+}
+
+// The ValidationError of a document that does not decode.
+[[gnu::cold]] Error json_invalid_error(std::string_view message) {
+  ErrorList records;
+  records.push_back(ErrorRecord{{}, "valid JSON", truncate_text(message, 80), "json_invalid"});
+  return build_validation_error(records);
+}
+
+// The object the document denotes, or the TypeError or json_invalid error.
+Result<Ref> parse_json_input(PyObject* data) {
+  const JsonInput input = classify_json_input(data);
+  switch (input.kind) {
+    case InputKind::WrongType:
+      return type_error("JSON input must be a str or bytes object");
+    case InputKind::LoneSurrogate:
+      return json_invalid_error("input string is not valid UTF-8 (contains a lone surrogate)");
+    case InputKind::Utf8:
+      break;
+  }
+  json::ParseError syntax;
+  QX_ASSIGN(Ref parsed, json::parse_to_python(input.bytes, &syntax));
+  if (!parsed) {
+    return json_invalid_error(json::parse_error_message(
+        syntax, std::string_view(input.bytes.data, input.bytes.size)));
+  }
+  return parsed;
+}
+
+}  // namespace
+
+Result<Ref> load_impl(const CompiledSchema& schema, PyObject* data, bool fail_fast) {
+  QX_ASSIGN(Ref parsed, parse_json_input(data));
+  QX_TRY(validate_core(schema, parsed.get(), fail_fast));
+  return parsed;
+}
+
+Result<bool> is_valid_json_impl(const CompiledSchema& schema, PyObject* data) {
+  const JsonInput input = classify_json_input(data);
+  if (input.kind != InputKind::Utf8) return false;
+  json::Tree tree;
+  if (!json::parse_tree(input.bytes, tree)) return false;
+  RecursionGuard guard;
+  FatalSlot fatal;
+  bool stop = false;
+  Path path;
+  ErrorList errors;
+  const WalkContext ctx{&schema.pool, &schema.definitions, &ensure_precompute(schema),
+                        &guard,       &fatal,              &stop,
+                        WalkMode::Membership};
+  const bool member = walk(schema.root, ValueRef::parsed(&tree.root), path, ctx, errors);
+  if (fatal.exception) return Error::from(std::move(fatal.exception));
+  return member;
+}
+
+}  // namespace qx

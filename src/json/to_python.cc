@@ -1,0 +1,48 @@
+// Python objects for values of a parsed JSON tree, made where a check needs one.
+#include <Python.h>
+
+#include "json/bigint.h"
+#include "json/build_python.h"
+#include "json/value.h"
+
+namespace qx::json {
+
+// Recursion is bounded by the parser's nesting limit: a tree is never deeper
+// than kMaxDepth + 1 levels.
+Result<Ref> json_value_to_python(const Value& value) {
+  switch (value.kind) {
+    case Kind::Null:
+      return Ref::borrow(Py_None);
+    case Kind::Bool:
+      return Ref::borrow(value.boolean ? Py_True : Py_False);
+    case Kind::Int:
+      return checked(PyLong_FromLongLong(value.integer));
+    case Kind::BigInt:
+      return decimal_to_int(value.string());
+    case Kind::Float:
+      return checked(PyFloat_FromDouble(value.number));
+    case Kind::String:
+      return checked(new_str(value.text, value.size, false));
+    case Kind::Array: {
+      QX_ASSIGN(Ref list, checked(PyList_New(static_cast<Py_ssize_t>(value.size))));
+      for (size_t i = 0; i < value.size; ++i) {
+        QX_ASSIGN(Ref item, json_value_to_python(value.items[i]));
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
+      }
+      return list;
+    }
+    case Kind::Object: {
+      QX_ASSIGN(Ref dict, checked(PyDict_New()));
+      for (size_t i = 0; i < value.size; ++i) {
+        const Member& member = value.members[i];
+        QX_ASSIGN(Ref item, json_value_to_python(member.value));
+        QX_ASSIGN(Ref key, checked(new_str(member.key.data(), member.key.size(), false)));
+        if (PyDict_SetItem(dict.get(), key.get(), item.get()) < 0) return Error::fetch();
+      }
+      return dict;
+    }
+  }
+  return runtime_error("unknown JSON value kind");
+}
+
+}  // namespace qx::json
