@@ -190,6 +190,13 @@ class TestTypingForms:
         assert all(v.is_valid(m) for m in members)
         assert not any(v.is_valid(m) for m in non_members)
 
+    @pytest.mark.parametrize(
+        "left, right",
+        [(Optional[int], union(int, None)), (list[int], V([int])), (dict[str, int], V({str: int}))],
+    )
+    def test_equal_spellings_hash_alike(self, left, right):
+        assert hash(V(left)) == hash(right)
+
     def test_literal_of_a_class_is_that_class(self):
         assert V(Literal[int]) == union(int)
 
@@ -416,6 +423,29 @@ class TestClassRecords:
     def test_typeddict_as_record_literal(self, cls, literal):
         assert V(cls) == V(literal)
 
+    @pytest.mark.parametrize(
+        "cls, members, non_members",
+        [
+            (Point, [Point(1), Point(1, "b")], [Point(1, 2), Point("1"), (1, "a")]),
+            (Pair, [Pair(1, "a")], [Pair("1", "a"), Pair(1, 2), (1, "a")]),
+            (Plain, [Plain(1, 2), Plain("a", None)], [(1, 2)]),
+        ],
+    )
+    def test_objects(self, cls, members, non_members):
+        v = V(cls)
+        assert all(v.is_valid(m) for m in members)
+        assert not any(v.is_valid(m) for m in non_members)
+
+    def test_field_without_init_is_still_an_attribute(self):
+        p = Point(1)
+        assert V(Point).is_valid(p)
+        p.z = "not an int"
+        assert not V(Point).is_valid(p)
+        del p.z
+        assert V(Point).is_valid(p)  # the class attribute default still answers
+        object.__setattr__(p, "y", 3)
+        assert not V(Point).is_valid(p)
+
     def test_typeddict_admits_no_other_key(self):
         assert not V(Movie).is_valid({"title": "x", "extra": 1})
 
@@ -601,6 +631,27 @@ class TestPoolingAndLeaks:
         assert V(v) == v
         del u
         assert sys.getrefcount(token) == before
+
+
+class TestImportedValidators:
+    def test_definitions_of_each_import_keep_pointing_at_their_own_copies(self):
+        nested = quendrix.recursive(lambda s: [s])
+        tree = quendrix.recursive(lambda t: {"v": int, "kids": [t]})
+        u = union(nested, tree, nested)
+        assert u.is_valid([[[]]])
+        assert u.is_valid({"v": 1, "kids": [{"v": 2, "kids": []}]})
+        assert not u.is_valid({"v": 1, "kids": [{"v": "x", "kids": []}]})
+        assert not u.is_valid([1])
+        d = V({"a": tree, "b": nested})
+        assert d.is_valid({"a": {"v": 1, "kids": []}, "b": [[]]})
+        assert not d.is_valid({"a": [[]], "b": {"v": 1, "kids": []}})
+
+    def test_pool_indexes_are_remapped(self):
+        first = V(Annotated[int, NS(ge=10)])
+        second = V([Literal["x"], first])
+        assert second.is_valid(["x", 10])
+        assert not second.is_valid(["x", 9])
+        assert union("y", second) == union("y", V([Literal["x"], Annotated[int, NS(ge=10)]]))
 
 
 class TestTypingCacheWithoutOptionalNames:

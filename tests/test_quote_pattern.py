@@ -1,6 +1,7 @@
 """Pattern constraints at build time and the quoted text that names a pattern in messages."""
 
 import re
+import time
 from types import SimpleNamespace as NS
 from typing import Annotated
 
@@ -89,3 +90,93 @@ class TestPatternErrors:
         # Possessive quantifiers exist in Python's re but not in the engine.
         assert re.compile("a*+")
         assert pattern_error("a*+").endswith("bad repetition operator: *+")
+
+
+def matcher(pattern):
+    return V(Annotated[str, NS(pattern=pattern)])
+
+
+def class_edges():
+    """Code points on both sides of every edge of Python's \\d, \\w and \\s classes."""
+    tests = (str.isdecimal, lambda c: c.isalnum() or c == "_", str.isspace)
+    edges = set()
+    previous = [t("\0") for t in tests]
+    for cp in range(1, 0x110000):
+        if 0xD800 <= cp <= 0xDFFF:
+            continue
+        ch = chr(cp)
+        for i, t in enumerate(tests):
+            now = t(ch)
+            if now != previous[i]:
+                edges.update((cp - 1, cp))
+                previous[i] = now
+    return sorted(cp for cp in edges if not 0xD800 <= cp <= 0xDFFF)
+
+
+class TestPerlClassesAreUnicode:
+    EDGES = class_edges()
+
+    @pytest.mark.parametrize(
+        "pattern",
+        [r"\d", r"\w", r"\s", r"\D", r"\W", r"\S", r"[\d]", r"[^\d]", r"[\W]", r"[^\W\d_]",
+         r"[\s\d]", r"[^\S]", r"(?i)\w", r"(?i)\W", r"(?i)[^\D]"],
+    )
+    def test_same_verdict_as_python_re(self, pattern):
+        v = matcher(pattern)
+        compiled = re.compile(pattern)
+        wrong = [
+            hex(cp) for cp in self.EDGES
+            if v.is_valid(chr(cp)) != bool(compiled.fullmatch(chr(cp)))
+        ]
+        assert wrong == []
+
+
+class TestWholeStringMatch:
+    @pytest.mark.parametrize(
+        "pattern, text",
+        [
+            ("a|b", "ab"),
+            ("a|b", "b"),
+            ("a", "ba"),
+            ("a", "ab"),
+            ("a*", ""),
+            ("(?i)abc", "ABC"),
+            (r"\\d", "\\d"),
+            (r"\\d", "1"),
+            (r"[]a]+", "]a]"),
+            (r"\d+", "١٢٣"),
+            (r"\w+", "héllo_ñ"),
+            (r"\s", "\u2003"),
+            ("a$", "a\n"),
+            ("", ""),
+            ("", "a"),
+        ],
+    )
+    def test_same_verdict_as_python_re(self, pattern, text):
+        assert matcher(pattern).is_valid(text) == bool(re.fullmatch(pattern, text))
+
+    @pytest.mark.parametrize(
+        "pattern, text, expected",
+        [
+            # Between \Q and \E every character is literal, \d included.
+            (r"\Qa.b", "a.b", True),
+            (r"\Qa.b", "axb", False),
+            (r"\Q\d\E\d", "\\d5", True),
+            (r"\Qa(\E", "a(", True),
+            # Bracket syntax Python's re lacks: named classes, a class before "-".
+            (r"[[:alpha:]\d]+", "ab12", True),
+            (r"[[:alpha:]\d]+", "ab-12", False),
+            (r"[\d-z]+", "1-z9", True),
+            (r"[\d-z]+", "a", False),
+        ],
+    )
+    def test_engine_only_syntax(self, pattern, text, expected):
+        assert matcher(pattern).is_valid(text) is expected
+
+    def test_nested_repetition_runs_in_linear_time(self):
+        v = matcher(r"(a+)+$")
+        text = "a" * 200_000 + "b"
+        start = time.perf_counter()
+        assert not v.is_valid(text)
+        assert v.is_valid("a" * 200_000)
+        assert time.perf_counter() - start < 1.0
