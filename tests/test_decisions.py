@@ -1,0 +1,366 @@
+"""is_empty, is_subtype_of and is_equivalent: proofs, refusals, Python failures and the work budget."""
+
+import dataclasses
+import decimal
+import fractions
+from typing import Annotated, Any, Literal, NotRequired, TypedDict
+
+import pytest
+
+import quendrix as q
+from quendrix import Validator as V
+from quendrix import complement, intersection, recursive, union
+
+
+@dataclasses.dataclass
+class Bound:
+    ge: object = None
+    gt: object = None
+    le: object = None
+    lt: object = None
+    min_length: object = None
+    max_length: object = None
+
+
+def ge(x):
+    return Bound(ge=x)
+
+
+def gt(x):
+    return Bound(gt=x)
+
+
+def le(x):
+    return Bound(le=x)
+
+
+def lt(x):
+    return Bound(lt=x)
+
+
+class Base:
+    pass
+
+
+class Derived(Base):
+    pass
+
+
+class RaisingMeta(type):
+    def __subclasscheck__(cls, sub):
+        raise ValueError("no answer")
+
+
+class Guarded(metaclass=RaisingMeta):
+    pass
+
+
+@dataclasses.dataclass
+class Shape:
+    name: str
+
+
+@dataclasses.dataclass
+class Circle(Shape):
+    radius: int
+
+
+@dataclasses.dataclass
+class Square(Shape):
+    side: bool
+
+
+class Point(TypedDict):
+    x: int
+    y: int
+
+
+class LoosePoint(TypedDict):
+    x: int
+    y: NotRequired[int]
+
+
+class Flags(TypedDict):
+    a: bool
+    b: bool
+
+
+class Unordered:
+    """A bound that answers False to ==, < and > alike."""
+
+    def __eq__(self, other):
+        return False
+
+    __lt__ = __gt__ = __eq__
+    __hash__ = object.__hash__
+
+
+class FloorRaises:
+    def __floor__(self):
+        raise ArithmeticError("no floor")
+
+    __ceil__ = __floor__
+
+    def __lt__(self, other):
+        return True
+
+    def __gt__(self, other):
+        return False
+
+    def __eq__(self, other):
+        return False
+
+    __hash__ = object.__hash__
+
+
+def fails_with(exc):
+    def predicate(value):
+        raise exc
+
+    return predicate
+
+
+def nested_tree(leaf):
+    return recursive(lambda t: union(None, tuple[leaf, t]))
+
+
+class TestEmptiness:
+    @pytest.mark.parametrize(
+        "make, expected",
+        [
+            (lambda: intersection(int, str), True),
+            (lambda: intersection(int, bool), False),
+            (lambda: intersection(list[int], tuple[int, ...]), True),
+            (lambda: intersection(dict[str, int], list[int]), True),
+            (lambda: intersection(list[int], complement(list[int])), True),
+            (lambda: intersection(Any, complement(Any)), False),
+            (lambda: V(Annotated[int, ge(5), le(3)]), True),
+            (lambda: V(Annotated[int, gt(3), lt(4)]), True),
+            (lambda: V(Annotated[float, gt(3), lt(4)]), False),
+            (lambda: V(Annotated[int, ge(3), le(3)]), False),
+            (lambda: V(Annotated[int, gt(3), le(3)]), True),
+            (lambda: V(Annotated[float, ge(3), lt(3.0)]), True),
+            (lambda: V(Annotated[str, Bound(min_length=5, max_length=3)]), True),
+            (lambda: V(Annotated[str, Bound(min_length=5)]), False),
+            (lambda: intersection(Annotated[int, ge(5)], Annotated[int, le(3)]), True),
+            (lambda: intersection(int, Annotated[float, gt(3)], Annotated[float, lt(4)]), True),
+            (lambda: union(), True),
+            (lambda: intersection(), False),
+            (lambda: complement(q.anything), True),
+            (lambda: complement(q.nothing), False),
+            (lambda: complement(Any), False),
+            (lambda: complement(union(int, complement(bool))), True),
+            (lambda: V(TypedDict("T", {"a": q.nothing})), True),
+            (lambda: V(TypedDict("T", {"a": NotRequired[q.nothing]})), False),
+            (lambda: V(tuple[int, q.nothing]), True),
+            (lambda: V(list[q.nothing]), False),
+            (lambda: V(dict[str, q.nothing]), False),
+            (lambda: recursive(lambda t: tuple[t]), True),
+            (lambda: recursive(lambda t: union(None, tuple[t])), False),
+            (lambda: recursive(lambda t: tuple[int, t]) | None, False),
+        ],
+    )
+    def test_is_empty(self, make, expected):
+        assert make().is_empty() is expected
+
+    @pytest.mark.parametrize(
+        "bounds, expected",
+        [
+            ((ge(1.2), le(1.8)), True),
+            ((gt(1), lt(2)), True),
+            ((gt(1), lt(3)), False),
+            ((ge(0.5), le(1)), False),
+            ((ge(decimal.Decimal("1.2")), le(decimal.Decimal("1.8"))), True),
+            ((gt(fractions.Fraction(1, 3)), lt(fractions.Fraction(2, 3))), True),
+            ((ge("a"), le(3)), False),
+            ((ge(Unordered()), le(Unordered())), False),
+            ((ge(FloorRaises()), le(3)), False),
+        ],
+    )
+    def test_integer_gaps(self, bounds, expected):
+        assert V(Annotated[int, *bounds]).is_empty() is expected
+
+
+class TestSubtype:
+    @pytest.mark.parametrize(
+        "a, b, expected",
+        [
+            (bool, int, True),
+            (int, bool, False),
+            (int, Any, False),
+            (int, object, True),
+            (Any, object, True),
+            (q.nothing, list[int], True),
+            (dict[str, int], q.anything, True),
+            (Literal[3], int, True),
+            (Literal[3], Any, True),
+            (Literal[1], Literal[True], False),
+            (Literal[1, 2], Literal[2, 1, 3], True),
+            (Literal[1, 4], Literal[2, 1, 3], False),
+            (Point, LoosePoint, True),
+            (LoosePoint, Point, False),
+            (Flags, dict[str, int], True),
+            (dict[Any, Any], dict[str, int], False),
+            (dict[str, bool], dict[str, int], True),
+            (Point, dict[str, bool], False),
+            (list[bool], list[int], True),
+            (list[int], tuple[int, ...], False),
+            (tuple[int, int], tuple[int, ...], True),
+            (tuple[int, ...], tuple[int, int], False),
+            (tuple[bool, int], tuple[int, int], True),
+            (tuple[int], tuple[int, int], False),
+            (set[bool], set[int], True),
+            (frozenset[bool], set[int], False),
+            (Derived, Base, True),
+            (Base, Derived, False),
+            (Derived, Guarded, False),
+            (Circle, Shape, True),
+            (Circle, Base, False),
+            (Square, Circle, False),
+            (Annotated[int, gt(5)], Annotated[int, ge(5)], True),
+            (Annotated[int, ge(5)], Annotated[int, gt(5)], False),
+            (Annotated[int, ge(5), le(9)], Annotated[int, ge(1)], True),
+            (Annotated[bool, le(1)], Annotated[int, lt(2)], True),
+            (Annotated[int, ge(1)], int, True),
+            (int, Annotated[int, ge(1)], False),
+            (Annotated[str, Bound(min_length=3)], Annotated[str, Bound(min_length=2)], True),
+            (Annotated[str, Bound(min_length=2)], Annotated[str, Bound(min_length=3)], False),
+            (int, complement(str), True),
+            (complement(int), complement(bool), True),
+            (complement(bool), complement(int), False),
+            (complement(list[int]), complement(list[bool]), True),
+            (complement(list[bool]), complement(list[int]), False),
+            (list[int], complement(tuple[int, ...]), True),
+            (list[int], complement(list[bool]), False),
+            (union(int, str), union(str, int, None), True),
+            (union(int, str), union(str, float), False),
+            (intersection(int, complement(bool)), complement(bool), True),
+            (intersection(list[int], str), bool, True),
+        ],
+    )
+    def test_is_subtype_of(self, a, b, expected):
+        assert V(a).is_subtype_of(b) is expected
+
+    def test_equal_divisors_that_are_distinct_objects_imply_nothing(self):
+        three, other_three = Bound(), Bound()
+        three.multiple_of, other_three.multiple_of = 3, 3.0
+        assert V(Annotated[int, three]).is_subtype_of(Annotated[int, three])
+        assert not V(Annotated[int, three]).is_subtype_of(Annotated[int, other_three])
+
+    def test_recursive_schema_within_wider_one(self):
+        narrow, wide = nested_tree(bool), nested_tree(int)
+        assert narrow.is_subtype_of(wide)
+        assert not wide.is_subtype_of(narrow)
+
+    def test_literal_against_predicate_runs_it(self):
+        seen = []
+
+        def positive(value):
+            seen.append(value)
+            return value > 0
+
+        assert V(Literal[3]).is_subtype_of(Annotated[int, positive])
+        assert not V(Literal[-3]).is_subtype_of(Annotated[int, positive])
+        assert seen == [3, -3]
+
+    def test_literal_against_bound_refinement(self):
+        assert V(Literal[3]).is_subtype_of(Annotated[int, ge(1)])
+        assert not V(Literal[0]).is_subtype_of(Annotated[int, ge(1)])
+
+
+class TestEquivalence:
+    @pytest.mark.parametrize(
+        "a, b, expected",
+        [
+            (union(bool, int), int, True),
+            (Any, object, False),
+            (intersection(int), int, True),
+            (complement(complement(int)), int, True),
+            (complement(int), complement(bool), False),
+            (union(list[int], str), union(str, list[int]), True),
+            (Point, LoosePoint, False),
+        ],
+    )
+    def test_is_equivalent(self, a, b, expected):
+        assert V(a).is_equivalent(b) is expected
+
+    def test_recursive_definitions_compared_structurally(self):
+        assert nested_tree(int).is_equivalent(nested_tree(int))
+
+
+class TestPythonFailuresStayInside:
+    @pytest.mark.parametrize(
+        "exc",
+        [ValueError("bad"), MemoryError(), RecursionError(), KeyboardInterrupt()],
+        ids=["ordinary", "memory", "recursion", "interrupt"],
+    )
+    @pytest.mark.parametrize("wrap", [lambda s: s, complement], ids=["plain", "complement"])
+    def test_predicate_failure_answers_false(self, exc, wrap):
+        other = wrap(V(Annotated[bool, fails_with(exc)]))
+        assert V(Literal[True]).is_subtype_of(other) is False
+        assert V(Literal[True]).is_equivalent(other) is False
+
+    def test_raising_subclass_hook(self):
+        assert V(Derived).is_subtype_of(Guarded) is False
+
+    def test_equality_that_raises_on_the_literal(self):
+        class Touchy:
+            def __eq__(self, other):
+                raise MemoryError
+
+            __hash__ = object.__hash__
+
+        value = Touchy()
+        assert V(Literal[value]).is_subtype_of(Literal[value]) is True  # the same node
+        assert V(Literal[value]).is_subtype_of(union(int, Literal[value])) is True
+        assert V(Literal[value]).is_subtype_of(Literal[Touchy()]) is False
+
+
+class TestPreparation:
+    @pytest.mark.parametrize("method", ["is_subtype_of", "is_equivalent"])
+    def test_compile_error_raises_unchanged(self, method):
+        with pytest.raises(NotImplementedError, match="a tuple literal is not a schema"):
+            getattr(V(int), method)((1, 2))
+
+    @pytest.mark.parametrize(
+        "call, text",
+        [
+            (lambda v: v.is_subtype_of(), "Validator.is_subtype_of() missing 1 required positional argument: 'other'"),
+            (lambda v: v.is_equivalent(int, str), "Validator.is_equivalent() takes 1 positional"),
+            (lambda v: v.is_empty(int), "is_empty() takes no arguments (1 given)"),
+        ],
+    )
+    def test_argument_errors(self, call, text):
+        with pytest.raises(TypeError) as info:
+            call(V(int))
+        assert text in str(info.value)
+
+    def test_other_by_keyword_and_as_validator(self):
+        assert V(bool).is_subtype_of(other=V(int))
+
+    def test_other_is_not_held_to_the_node_limit(self):
+        huge = Literal[tuple(range(q.MAX_SCHEMA_NODES + 10))]
+        with pytest.raises(ValueError):
+            V(huge)
+        assert V(Literal[5]).is_subtype_of(huge)
+
+    def test_other_sees_pooled_objects_and_definitions_of_self(self):
+        tree = nested_tree(Derived)
+        assert tree.is_subtype_of(tree | int)
+        assert tree.is_subtype_of(nested_tree(Base))
+
+
+class TestBudget:
+    @pytest.mark.parametrize("size, expected", [(300, True), (1500, False)])
+    def test_literal_unions_within_and_past_the_budget(self, size, expected):
+        # Distinct int objects: the two unions are never structurally equal,
+        # so each member is searched for among the other side's members.
+        values = [10**6 + i for i in range(size)]
+        left = union(*[Literal[v] for v in values])
+        right = union(*[Literal[int(str(v))] for v in values])
+        assert left.is_equivalent(right) is expected
+
+    def test_large_equal_schema_is_cheap(self):
+        v = union(*range(q.MAX_SCHEMA_NODES - 1))
+        assert v.is_subtype_of(v)
+        assert v.is_equivalent(v)
