@@ -82,7 +82,7 @@ class DisjointPairFinder {
 };
 
 void sort_and_dedup(std::vector<SchemaNode>& members) {
-  stable_sort_by(members, node_cmp);
+  sort_nodes(members);
   dedup_nodes(members);
 }
 
@@ -144,7 +144,7 @@ SchemaNode MemberFold::finish() && {
 }
 
 SchemaNode fold_members(NodeKind kind, std::vector<SchemaNode> members) {
-  MemberFold fold(kind);
+  MemberFold fold(kind, members.size());
   for (SchemaNode& m : members) {
     if (!fold.add(std::move(m))) break;
   }

@@ -39,7 +39,85 @@ int8_t clause_cmp(const Clause& a, const Clause& b) {
   return node_cmp(a.value, b.value);
 }
 
+// Kinds whose place in the order is fixed by the kind and the index alone.
+bool ordered_by_index(NodeKind kind) {
+  switch (kind) {
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::Nothing:
+    case NodeKind::NoneType:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+    case NodeKind::Literal:
+    case NodeKind::Instance:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      return true;
+    case NodeKind::Sequence:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Record:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Object:
+    case NodeKind::Refinement:
+      return false;
+  }
+  return false;
+}
+
+// Payload-free kinds carry index 0, so the key alone orders them too.
+struct SortKey {
+  NodeKind kind;
+  bool by_index;
+  uint64_t index;
+  SchemaNode* node;
+};
+
 }  // namespace
+
+void sort_nodes(std::vector<SchemaNode>& nodes) {
+  const size_t n = nodes.size();
+  if (n < kMergeSortFrom) {
+    stable_sort_by(nodes, node_cmp);
+    return;
+  }
+  std::vector<SortKey> keys;
+  keys.reserve(n);
+  for (SchemaNode& node : nodes) {
+    const bool by_index = ordered_by_index(node.kind);
+    const bool indexed = node.kind == NodeKind::Literal || node.kind == NodeKind::Instance ||
+                         node.kind == NodeKind::Ref || node.kind == NodeKind::Placeholder;
+    keys.push_back(SortKey{node.kind, by_index, indexed ? node.index : 0, &node});
+  }
+  std::stable_sort(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
+    if (a.kind != b.kind) return a.kind < b.kind;
+    if (a.by_index) return a.index < b.index;
+    return node_cmp(*a.node, *b.node) < 0;
+  });
+  // Apply the permutation in place, cycle by cycle: each node moves once and
+  // no second wide vector is allocated. A visited slot's key is cleared.
+  SchemaNode* const base = nodes.data();
+  for (size_t start = 0; start < n; ++start) {
+    if (keys[start].node == nullptr) continue;
+    SchemaNode held = std::move(nodes[start]);
+    size_t slot = start;
+    for (;;) {
+      const size_t from = static_cast<size_t>(keys[slot].node - base);
+      keys[slot].node = nullptr;
+      if (from == start) {
+        nodes[slot] = std::move(held);
+        break;
+      }
+      nodes[slot] = std::move(nodes[from]);
+      slot = from;
+    }
+  }
+}
 
 int8_t node_cmp(const SchemaNode& a_root, const SchemaNode& b_root) {
   const SchemaNode* a = &a_root;

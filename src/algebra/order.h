@@ -53,4 +53,10 @@ void stable_sort_by(std::vector<T>& items, Cmp cmp) {
   items = std::move(sorted);
 }
 
+// stable_sort_by(nodes, node_cmp), with the merge sort reading the kind and
+// index of each node from a compact array beside its pointer: the wide
+// unions of literals that reach it are then ordered without touching the
+// nodes themselves.
+void sort_nodes(std::vector<SchemaNode>& nodes);
+
 }  // namespace qx

@@ -17,7 +17,7 @@ SchemaNode simplify_record(const SchemaNode& node) {
 }
 
 SchemaNode simplify_members(const SchemaNode& node) {
-  MemberFold fold(node.kind);
+  MemberFold fold(node.kind, node.members.size());
   for (const SchemaNode& m : node.members) {
     if (!fold.add(simplify_rec(m))) break;
   }

@@ -19,7 +19,8 @@ ItemShape simplify_item_shape(const ItemShape& shape);
 // the whole node at once.
 class MemberFold {
  public:
-  explicit MemberFold(NodeKind kind) : kind_(kind) {}
+  // `expected` is how many members are likely to be added (a capacity hint).
+  MemberFold(NodeKind kind, size_t expected) : kind_(kind) { members_.reserve(expected); }
   // False once the absorbing element was met: later members cannot matter.
   bool add(SchemaNode member);
   // The absorbing element, or the collected members normalised.
