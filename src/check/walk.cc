@@ -11,8 +11,6 @@ namespace qx {
 
 namespace {
 
-using json::Kind;
-
 // ---- Cold record builders: texts are made only here ------------------------
 
 [[gnu::cold, gnu::noinline]] void append_type_error(const SchemaNode& node, ValueRef value,
@@ -45,48 +43,6 @@ using json::Kind;
       value, path));
 }
 
-// The plain kinds, decided from a Python object's type flags (never by
-// calling Python) or a parsed JSON value's kind. True is an int and so is
-// JSON true; an int is not a float, nor is a JSON integer; nothing in JSON
-// is bytes.
-bool plain_member(NodeKind kind, ValueRef value) {
-  const json::Value* j = value.json;
-  PyObject* o = value.obj;
-  switch (kind) {
-    case NodeKind::NoneType:
-      return j ? j->kind == Kind::Null : o == Py_None;
-    case NodeKind::Bool:
-      return j ? j->kind == Kind::Bool : Py_IS_TYPE(o, &PyBool_Type);
-    case NodeKind::Int:
-      return j ? j->kind == Kind::Bool || j->kind == Kind::Int || j->kind == Kind::BigInt
-               : PyLong_Check(o);
-    case NodeKind::Float:
-      return j ? j->kind == Kind::Float : PyFloat_Check(o);
-    case NodeKind::Str:
-      return j ? j->kind == Kind::String : PyUnicode_Check(o);
-    case NodeKind::Bytes:
-      return !j && PyBytes_Check(o);
-    case NodeKind::Nothing:
-    case NodeKind::Anything:  // the kinds below are not plain; walk() never asks
-    case NodeKind::Any:
-    case NodeKind::Literal:
-    case NodeKind::Sequence:
-    case NodeKind::Set:
-    case NodeKind::FrozenSet:
-    case NodeKind::Record:
-    case NodeKind::Union:
-    case NodeKind::Intersection:
-    case NodeKind::Complement:
-    case NodeKind::Instance:
-    case NodeKind::Object:
-    case NodeKind::Refinement:
-    case NodeKind::Ref:
-    case NodeKind::Placeholder:
-      return false;
-  }
-  return false;
-}
-
 // The value as a Python object: itself, or a parsed JSON value converted
 // into `holder`. Null when the conversion raised, the exception pending.
 PyObject* as_python(ValueRef value, Ref& holder) {
@@ -100,11 +56,11 @@ PyObject* as_python(ValueRef value, Ref& holder) {
   return holder.get();
 }
 
-// ---- Composite kinds --------------------------------------------------------
+// ---- Composite kinds: out of line, so walk() itself stays a small dispatch ---
 
 // A literal accepts only values of its own exact type that compare equal:
 // True is not the literal 1 and 1.0 is not either.
-bool walk_literal(const SchemaNode& node, ValueRef value, const Path& path,
+[[gnu::noinline]] bool walk_literal(const SchemaNode& node, ValueRef value, const Path& path,
                   const WalkContext& ctx, ErrorList& errors) {
   PyObject* literal = ctx.pool->get(node.index);
   if (literal == nullptr) return false;
@@ -123,7 +79,7 @@ bool walk_literal(const SchemaNode& node, ValueRef value, const Path& path,
   return member;
 }
 
-bool walk_instance(const SchemaNode& node, ValueRef value, const Path& path,
+[[gnu::noinline]] bool walk_instance(const SchemaNode& node, ValueRef value, const Path& path,
                    const WalkContext& ctx, ErrorList& errors) {
   PyObject* cls = ctx.pool->get(node.index);
   if (cls == nullptr) return false;
@@ -134,7 +90,7 @@ bool walk_instance(const SchemaNode& node, ValueRef value, const Path& path,
   return member;
 }
 
-bool walk_complement(const SchemaNode& node, ValueRef value, const Path& path,
+[[gnu::noinline]] bool walk_complement(const SchemaNode& node, ValueRef value, const Path& path,
                      const WalkContext& ctx, ErrorList& errors) {
   Path probe_path;
   ErrorList probe_errors;
@@ -146,13 +102,13 @@ bool walk_complement(const SchemaNode& node, ValueRef value, const Path& path,
   return false;
 }
 
-bool walk_intersection(const SchemaNode& node, ValueRef value, Path& path,
+[[gnu::noinline]] bool walk_intersection(const SchemaNode& node, ValueRef value, Path& path,
                        const WalkContext& ctx, ErrorList& errors) {
   return all_pass(node.members.size(), ctx,
                   [&](size_t i) { return walk(node.members[i], value, path, ctx, errors); });
 }
 
-bool walk_refinement(const SchemaNode& node, ValueRef value, Path& path,
+[[gnu::noinline]] bool walk_refinement(const SchemaNode& node, ValueRef value, Path& path,
                      const WalkContext& ctx, ErrorList& errors) {
   if (!walk(*node.child, value, path, ctx, errors)) return false;
   Ref holder;
@@ -168,7 +124,7 @@ bool walk_refinement(const SchemaNode& node, ValueRef value, Path& path,
 
 // A recursive definition, under the guard: a value met again inside its own
 // definition is a cycle, and the active pairs never exceed kMaxRecursion.
-bool walk_ref(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
+[[gnu::noinline]] bool walk_ref(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
               ErrorList& errors) {
   const RecursionGuard::Pair pair{value.identity(), node.index};
   RecursionGuard& guard = *ctx.guard;
@@ -223,7 +179,7 @@ bool walk(const SchemaNode& node, ValueRef value, Path& path, const WalkContext&
     case NodeKind::Float:
     case NodeKind::Str:
     case NodeKind::Bytes:
-      return push_type_error(plain_member(node.kind, value), node, value, path, ctx.mode, errors);
+      return push_type_error(accepts_at_once(node, value), node, value, path, ctx.mode, errors);
     case NodeKind::Literal:
       return walk_literal(node, value, path, ctx, errors);
     case NodeKind::Sequence:

@@ -14,6 +14,55 @@ bool walk_record(const SchemaNode& node, ValueRef value, Path& path, const WalkC
 bool walk_union(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
                 ErrorList& errors);
 
+// Whether `node` accepts `value` on a look at its type alone: Anything and
+// Any, or a plain kind whose type test passes. False means: walk it (or,
+// for a plain kind, a mismatch). Item loops use it to skip the call, and the
+// path segment, for the common passing item.
+//
+// Plain kinds are decided from a Python object's type flags, never by
+// calling Python, or from a parsed JSON value's kind. True is an int and so
+// is JSON true; an int is not a float, nor is a JSON integer; nothing in
+// JSON is bytes.
+inline bool accepts_at_once(const SchemaNode& node, ValueRef value) {
+  const json::Value* j = value.json;
+  PyObject* o = value.obj;
+  switch (node.kind) {
+    case NodeKind::Anything:
+    case NodeKind::Any:
+      return true;
+    case NodeKind::NoneType:
+      return j ? j->kind == json::Kind::Null : o == Py_None;
+    case NodeKind::Bool:
+      return j ? j->kind == json::Kind::Bool : Py_IS_TYPE(o, &PyBool_Type);
+    case NodeKind::Int:
+      return j ? j->kind == json::Kind::Bool || j->kind == json::Kind::Int ||
+                     j->kind == json::Kind::BigInt
+               : PyLong_Check(o);
+    case NodeKind::Float:
+      return j ? j->kind == json::Kind::Float : PyFloat_Check(o);
+    case NodeKind::Str:
+      return j ? j->kind == json::Kind::String : PyUnicode_Check(o);
+    case NodeKind::Bytes:
+      return !j && PyBytes_Check(o);
+    case NodeKind::Nothing:
+    case NodeKind::Literal:
+    case NodeKind::Sequence:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Record:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+    case NodeKind::Refinement:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      return false;
+  }
+  return false;
+}
+
 // Whether a loop over items, elements or members goes on after a failure:
 // only a Collect check that no fatal exception has stopped.
 inline bool keep_going(const WalkContext& ctx) {

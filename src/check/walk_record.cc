@@ -18,7 +18,7 @@ struct Probe {
 
   explicit Probe(const WalkContext& outer) : ctx(outer.with_mode(WalkMode::Membership)) {}
   bool accepts(const SchemaNode& node, ValueRef value) {
-    return walk(node, value, path, ctx, errors);
+    return accepts_at_once(node, value) || walk(node, value, path, ctx, errors);
   }
 };
 
@@ -56,9 +56,15 @@ struct FieldFinder {
   }
 
   // Walks `value` against every field named `name`; each required field
-  // that accepts it takes one off `remaining`.
-  KeyMatch visit(std::string_view name, ValueRef value, Probe& probe, uint64_t& remaining) const {
+  // that accepts it takes one off `remaining`. `hint` is where the name
+  // stands when the dict follows the declaration order, as dicts built from
+  // the same record usually do: a hit there skips hashing the name.
+  KeyMatch visit(std::string_view name, size_t hint, ValueRef value, Probe& probe,
+                 uint64_t& remaining) const {
     if (keys != nullptr) {
+      if (hint < record.fields.size() && record.fields[hint].name == name) {
+        return visit_field(record.fields[hint], value, probe, remaining);
+      }
       auto hit = keys->positions.find(absl::string_view(name.data(), name.size()));
       if (hit == keys->positions.end()) return KeyMatch::Undeclared;
       return visit_field(record.fields[hit->second], value, probe, remaining);
@@ -132,7 +138,8 @@ bool python_first_pass(const SchemaNode& record, PyObject* dict, const WalkConte
       const char* text = PyUnicode_AsUTF8AndSize(key.get(), &n);
       if (text != nullptr) {
         match = finder.visit(std::string_view(text, static_cast<size_t>(n)),
-                             ValueRef::python(value.get()), probe, remaining);
+                             static_cast<size_t>(size - left - 1), ValueRef::python(value.get()),
+                             probe, remaining);
       } else {
         PyErr_Clear();  // a lone surrogate names no field
       }

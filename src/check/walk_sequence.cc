@@ -14,7 +14,11 @@ struct FixedItems {
   size_t count = 0;
   const SchemaNode* rest = nullptr;
 
-  const SchemaNode& item(size_t i) const { return single ? *single : *parts[i].node; }
+  // The node of item i; items past the fixed ones take the rest.
+  const SchemaNode& node_at(size_t i) const {
+    if (i >= count) return *rest;
+    return single ? *single : *parts[i].node;
+  }
 };
 
 bool is_one(const ItemShape& shape) { return shape.kind == ShapeKind::One; }
@@ -59,7 +63,8 @@ bool reduce_shape(const ItemShape& shape, FixedItems& out) {
 // Walks item i against its node, with an Index segment when collecting.
 bool walk_item(const FixedItems& shape, size_t i, ValueRef item, Path& path,
                const WalkContext& ctx, ErrorList& errors) {
-  const SchemaNode& node = i < shape.count ? shape.item(i) : *shape.rest;
+  const SchemaNode& node = shape.node_at(i);
+  if (accepts_at_once(node, item)) return true;
   if (!ctx.collecting()) return walk(node, item, path, ctx, errors);
   path.push_back(PathSegment::of_index(i));
   bool ok = walk(node, item, path, ctx, errors);
@@ -73,6 +78,11 @@ bool walk_list_items(const FixedItems& shape, PyObject* list, size_t seen, Path&
                      const WalkContext& ctx, ErrorList& errors) {
   bool verdict = true;
   for (size_t i = 0; i < seen && i < static_cast<size_t>(PyList_GET_SIZE(list)); ++i) {
+#ifndef Py_GIL_DISABLED
+    // A borrowed look suffices where the type alone decides: no Python code
+    // runs, so nothing can change the list under it.
+    if (accepts_at_once(shape.node_at(i), ValueRef::python(PyList_GET_ITEM(list, i)))) continue;
+#endif
     Ref item = Ref::steal(PyList_GetItemRef(list, static_cast<Py_ssize_t>(i)));
     if (!item) {  // shrunk by another thread since the length was read
       PyErr_Clear();
@@ -129,7 +139,8 @@ bool walk_set_elements(const SchemaNode& node, PyObject* set, Path& path,
   bool verdict = true;
   if (iterator) {
     while (Ref element = Ref::steal(PyIter_Next(iterator.get()))) {
-      if (walk(*node.child, ValueRef::python(element.get()), path, ctx, errors)) continue;
+      const ValueRef item = ValueRef::python(element.get());
+      if (accepts_at_once(*node.child, item) || walk(*node.child, item, path, ctx, errors)) continue;
       verdict = false;
       if (!keep_going(ctx)) return false;
     }

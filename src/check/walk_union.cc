@@ -15,7 +15,8 @@ constexpr size_t kScoredBranches = 64;
 
 enum class FastAnswer { No, Yes, Unknown };
 
-// A union of literals answers an exact int or str with one set lookup.
+// A union of literals answers an exact int or str with one set lookup, the
+// exact answer of the first pass.
 // Other values, and ints beyond 64 bits or texts without UTF-8, go the
 // ordinary way: the sets are exact only for what they can hold.
 FastAnswer literal_fast_path(const SchemaNode& node, PyObject* obj, const WalkContext& ctx) {
@@ -94,15 +95,18 @@ size_t branch_score(const ErrorList& records, size_t base) {
 
 bool walk_union(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
                 ErrorList& errors) {
-  if (ctx.mode == WalkMode::Membership && !value.is_json()) {
-    FastAnswer fast = literal_fast_path(node, value.obj, ctx);
-    if (fast != FastAnswer::Unknown) return fast == FastAnswer::Yes;
-  }
-  const WalkContext probe = ctx.with_mode(WalkMode::Membership);
-  Path probe_path;
-  ErrorList probe_errors;
-  for (const SchemaNode& member : node.members) {
-    if (walk(member, value, probe_path, probe, probe_errors)) return !*ctx.stop;
+  // The sets answer the first pass exactly, so every mode may ask them.
+  const FastAnswer fast =
+      value.is_json() ? FastAnswer::Unknown : literal_fast_path(node, value.obj, ctx);
+  if (fast == FastAnswer::Yes) return true;
+  if (fast == FastAnswer::Unknown) {
+    const WalkContext probe = ctx.with_mode(WalkMode::Membership);
+    Path probe_path;
+    ErrorList probe_errors;
+    for (const SchemaNode& member : node.members) {
+      if (accepts_at_once(member, value)) return true;
+      if (walk(member, value, probe_path, probe, probe_errors)) return !*ctx.stop;
+    }
   }
   if (ctx.collecting() && !*ctx.stop) explain_union(node, value, path, ctx, errors);
   return false;
