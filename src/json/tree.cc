@@ -57,8 +57,10 @@ class TreeBuilder {
       v.size = token.size;
     });
   }
+  // The member waits on the scratch stack for its value; members of nested
+  // objects go above it and are gone again by the time that value arrives.
   bool key(const StringToken& token) {
-    pending_key_ = std::string_view(keep(token), token.size);
+    members_.push_back(Member{std::string_view(keep(token), token.size), Value{}});
     return true;
   }
 
@@ -119,7 +121,7 @@ class TreeBuilder {
     if (depth_ == 0) {
       root_ = v;
     } else if (levels_[depth_ - 1].object) {
-      members_.push_back(Member{pending_key_, v});
+      members_.back().value = v;
     } else {
       values_.push_back(v);
     }
@@ -131,7 +133,6 @@ class TreeBuilder {
   std::vector<Member> members_;
   Level levels_[kMaxDepth + 1];  // an empty container may sit one level deeper
   int depth_ = 0;
-  std::string_view pending_key_;
   Value root_;
 };
 

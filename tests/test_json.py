@@ -1,0 +1,369 @@
+"""JSON entries: parse errors and their positions, parsed values, nesting, inputs, the walk over parsed trees."""
+
+import math
+import sys
+import threading
+from typing import Annotated, TypedDict
+
+import pytest
+
+from quendrix import ValidationError, Validator, anything
+
+
+def json_error(data):
+    with pytest.raises(ValidationError) as info:
+        anything.validate_json(data)
+    return info.value
+
+
+def nested(depth, inner="1", open_="[", close="]"):
+    return open_ * depth + inner + close * depth
+
+
+class TestParseErrors:
+    @pytest.mark.parametrize(
+        "document, message",
+        [
+            ("", "EOF while parsing a value at line 1 column 0"),
+            (" \n ", "EOF while parsing a value at line 2 column 1"),
+            ("1 2", "trailing characters at line 1 column 3"),
+            ("NaN", "expected value at line 1 column 1"),
+            ("Infinity", "expected value at line 1 column 1"),
+            ("-Infinity", "invalid number at line 1 column 2"),
+            ("[1,]", "trailing comma at line 1 column 4"),
+            ('{"a":1,}', "trailing comma at line 1 column 8"),
+            ('{"a" 1}', "expected `:` at line 1 column 6"),
+            ("{1:2}", "key must be a string at line 1 column 2"),
+            ("[1 2]", "expected `,` or `]` at line 1 column 4"),
+            ('{"a":1 "b":2}', "expected `,` or `}` at line 1 column 8"),
+            ("trux", "expected ident at line 1 column 4"),
+            ("tru", "EOF while parsing a value at line 1 column 3"),
+            ("[", "EOF while parsing a list at line 1 column 1"),
+            ("[1", "EOF while parsing a list at line 1 column 2"),
+            ("[1,", "EOF while parsing a value at line 1 column 3"),
+            ("{", "EOF while parsing an object at line 1 column 1"),
+            ('{"a":1', "EOF while parsing an object at line 1 column 6"),
+            ('{"a":', "EOF while parsing a value at line 1 column 5"),
+            ('"abc', "EOF while parsing a string at line 1 column 4"),
+            ("01", "invalid number at line 1 column 2"),
+            ("1.x", "invalid number at line 1 column 3"),
+            ("1.", "EOF while parsing a value at line 1 column 2"),
+            ("-", "EOF while parsing a value at line 1 column 1"),
+            ("1e400", "number out of range at line 1 column 1"),
+            ("-1e400", "number out of range at line 1 column 1"),
+            ('"\\x"', "invalid escape at line 1 column 3"),
+            ('"\\u12g4"', "invalid escape at line 1 column 6"),
+            ('"\\udc00"', "lone leading surrogate in hex escape at line 1 column 2"),
+            ('"\\ud800\\u0041"', "lone leading surrogate in hex escape at line 1 column 2"),
+            ('"\\ud800x"', "unexpected end of hex escape at line 1 column 8"),
+            ("[1]x", "trailing characters at line 1 column 4"),
+        ],
+    )
+    def test_message(self, document, message):
+        for data in (document, document.encode()):
+            error = json_error(data)
+            assert error.value == message
+            assert str(error) == f"expected valid JSON, got {message} [json_invalid]"
+            assert (error.code, error.expected, error.path) == ("json_invalid", "valid JSON", ())
+            assert len(error.errors) == 1
+
+    @pytest.mark.parametrize(
+        "document, position",
+        [
+            ("[\n1,\nx]", "line 3 column 1"),
+            ("[1,\r\nx]", "line 2 column 1"),
+            ("[1,\rx]", "line 1 column 5"),  # a carriage return ends no line
+            ("[1\n\n", "line 3 column 0"),  # past the end, after a final line feed
+            ("[1,\n", "line 2 column 0"),
+            ('["é", x]', "line 1 column 8"),  # columns count UTF-8 bytes
+        ],
+    )
+    def test_position_counts_bytes_and_line_feeds(self, document, position):
+        assert json_error(document).value.endswith(" at " + position)
+
+    def test_error_offset_on_a_line_feed_counts_on_the_next_line(self):
+        # The offending control character is the line feed itself.
+        full = "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"
+        assert json_error('"a\nb"').value == full[:80] + "..."
+
+    def test_long_message_is_cut_to_80_characters(self):
+        error = json_error('"\x01"')
+        full = "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 2"
+        assert error.value == full[:80] + "..."
+        assert str(error) == f"expected valid JSON, got {full[:80]}... [json_invalid]"
+
+    @pytest.mark.parametrize(
+        "data, message",
+        [
+            (b'"\xff"', "invalid unicode code point at line 1 column 2"),
+            (b'"ab\xc0\x80"', "invalid unicode code point at line 1 column 4"),  # overlong
+            (b'"\xed\xa0\x80"', "invalid unicode code point at line 1 column 2"),  # surrogate
+            (b'"\xf4\x90\x80\x80"', "invalid unicode code point at line 1 column 2"),  # past U+10FFFF
+            (b'"\xe2\x82"', "invalid unicode code point at line 1 column 2"),  # cut short
+            (b'{"k\xff": 1}', "invalid unicode code point at line 1 column 4"),
+            (b"\xff", "expected value at line 1 column 1"),
+        ],
+    )
+    def test_bytes_must_be_utf8(self, data, message):
+        assert json_error(data).value == message
+
+
+class TestValues:
+    @pytest.mark.parametrize(
+        "document, expected",
+        [
+            ("1e3", 1000.0),
+            ("12345678901234567890123", 12345678901234567890123),
+            ("-12345678901234567890123", -12345678901234567890123),
+            ("9223372036854775807", 2**63 - 1),
+            ("9223372036854775808", 2**63),
+            ("-9223372036854775808", -(2**63)),
+            ("-9223372036854775809", -(2**63) - 1),
+            ("18446744073709551616", 2**64),
+            ("-0", 0),
+            ("0.1", 0.1),
+            ("1E-2", 0.01),
+            ("2.5e+2", 250.0),
+            ("1e-400", 0.0),
+            ("4.9e-324", 5e-324),
+            ("1.7976931348623157e308", sys.float_info.max),
+            ("123456789012345678901234567890.5", 1.2345678901234568e29),
+            ('"\\"\\\\\\/\\b\\f\\n\\r\\t"', '"\\/\b\f\n\r\t'),
+            ('"\\u00e9\\u4e2d\\ud83d\\ude00"', "é中😀"),
+            ('"a\\u0000b"', "a\x00b"),
+            ('"é中😀"', "é中😀"),
+            (' \t\r\n{"k" : [ true , false , null ] } \n', {"k": [True, False, None]}),
+            ("[]", []),
+            ("{}", {}),
+        ],
+    )
+    def test_load(self, document, expected):
+        for data in (document, document.encode()):
+            value = anything.load(data)
+            assert value == expected and type(value) is type(expected)
+
+    def test_negative_zero_float_keeps_its_sign(self):
+        assert math.copysign(1, anything.load("-0.0")) == -1
+
+    @pytest.mark.parametrize(
+        "text",
+        ["0.1", "2.2250738585072014e-308", "5e-324", "0.30000000000000004", "1.0000000000000002",
+         "9007199254740993.0", "9007199254740993e0", "8.98846567431158e307", "1.2345678901234567e-300",
+         "123.456e-5", "0.000000000000000000000000000001e30", "1" + "0" * 400 + "e-400"],
+    )
+    def test_floats_round_exactly(self, text):
+        assert anything.load(text) == float(text)
+
+    def test_repeated_key_keeps_first_position_and_last_value(self):
+        value = anything.load('{"a": 1, "b": 2, "a": 3}')
+        assert list(value.items()) == [("a", 3), ("b", 2)]
+
+    def test_repeated_keys_share_one_str(self):
+        value = anything.load(b'[{"name": 1}, {"name": 2}, {"name": 3}]')
+        first, second, third = (next(iter(d)) for d in value)
+        assert first is second is third
+
+    def test_keys_with_escapes_are_not_mixed_up(self):
+        value = anything.load('[{"a\\u0062": 1}, {"ab": 2}, {"a\\"": 3}]')
+        assert value == [{"ab": 1}, {"ab": 2}, {'a"': 3}]
+
+    def test_many_distinct_keys(self):
+        document = "{" + ",".join(f'"k{i}": {i}' for i in range(3000)) + "}"
+        assert anything.load(document) == {f"k{i}": i for i in range(3000)}
+
+    def test_big_integer_past_the_digit_limit(self):
+        digits = "7" + "1234567890" * 1000  # well past the interpreter's 4300-digit limit
+        old = sys.get_int_max_str_digits()
+        sys.set_int_max_str_digits(0)
+        try:
+            expected = int(digits)
+        finally:
+            sys.set_int_max_str_digits(old)
+        assert anything.load(digits) == expected
+        assert anything.load("-" + digits) == -expected
+        assert anything.load(f"[{digits}]") == [expected]
+
+    def test_megabyte_integer_loads(self):
+        digits = "9" * 1_000_000
+        value = anything.load(digits.encode())
+        assert value == 10**1_000_000 - 1
+
+    def test_load_returns_the_object_it_validated(self):
+        calls = []
+
+        def remember(value):
+            calls.append(value)
+            return True
+
+        value = Validator(Annotated[list, remember]).load("[1, 2]")
+        assert calls == [value] and calls[0] is value
+
+    def test_validate_json_returns_none(self):
+        assert Validator(list[int]).validate_json(b"[1, 2]") is None
+
+
+class TestNesting:
+    @pytest.mark.parametrize(
+        "document, valid",
+        [
+            (nested(200), True),
+            (nested(201), False),
+            (nested(201, inner=""), True),
+            (nested(202, inner=""), False),
+            (nested(200, '"x"', '{"k":', "}"), True),
+            (nested(201, '"x"', '{"k":', "}"), False),
+            (nested(200, "{}", '{"k":', "}"), True),
+            (nested(100, nested(100, "[]", '{"k":', "}")), True),
+            (nested(100, nested(101, "[1]", '{"k":', "}")), False),
+        ],
+    )
+    def test_limit(self, document, valid):
+        assert anything.is_valid_json(document) is valid
+        if valid:
+            anything.validate_json(document)
+        else:
+            assert json_error(document).value.startswith("recursion limit exceeded at line 1 column ")
+
+    def test_limit_is_reported_at_the_first_value_too_deep(self):
+        assert json_error(nested(201)).value == "recursion limit exceeded at line 1 column 202"
+
+    @pytest.mark.parametrize("document", ["[" * 10_000, nested(10_000), nested(100_000, "", '{"a":', "}")])
+    def test_deep_input_fails_cleanly(self, document):
+        assert anything.is_valid_json(document) is False
+        assert json_error(document).value.startswith("recursion limit exceeded")
+
+
+class TestInputs:
+    class Text(str):
+        pass
+
+    class Data(bytes):
+        pass
+
+    @pytest.mark.parametrize("data", [Text("[1]"), Data(b"[1]")])
+    def test_subclasses_are_read(self, data):
+        assert anything.load(data) == [1]
+        assert anything.is_valid_json(data) is True
+
+    @pytest.mark.parametrize("data", [bytearray(b"[1]"), memoryview(b"[1]"), 1, None, ["[1]"]])
+    def test_other_types(self, data):
+        assert anything.is_valid_json(data) is False
+        for method in (anything.load, anything.validate_json):
+            with pytest.raises(TypeError, match="^JSON input must be a str or bytes object$"):
+                method(data)
+
+    def test_lone_surrogate(self):
+        assert anything.is_valid_json('"\ud800"') is False
+        error = json_error('"\ud800"')
+        assert error.value == "input string is not valid UTF-8 (contains a lone surrogate)"
+        assert error.code == "json_invalid"
+
+    def test_fail_fast_is_checked_before_the_document(self):
+        with pytest.raises(TypeError) as info:
+            anything.validate_json("not json", fail_fast="yes")
+        assert "while processing 'fail_fast'" in info.value.__notes__
+
+
+class Point(TypedDict):
+    x: int
+    y: int
+
+
+class Segment(TypedDict):
+    start: Point
+    end: Point
+    label: str
+
+
+class TestWalk:
+    @pytest.mark.parametrize(
+        "schema, document, valid",
+        [
+            (list[int], "[1, 2, true]", True),
+            (list[int], "[1, 2.0]", False),
+            (list[float], "[1.0, 1]", False),
+            (tuple[int, int], "[1, 2]", False),
+            (dict[str, int], '{"a": 1, "b": 2}', True),
+            (Point, '{"x": 1, "y": 2}', True),
+            (Point, '{"x": 1, "x": "one", "y": 2}', False),
+            (Point, '{"x": "one", "x": 1, "y": 2}', True),
+            (Segment, '{"start": {"x": 1, "y": 2}, "end": {"y": 3, "x": 4}, "label": "s"}', True),
+            (Segment, '{"start": {"x": 1, "y": 2}, "end": {"y": 3, "x": "4"}, "label": "s"}', False),
+            (list[Segment], '[{"label": "s", "end": {"x": 1, "y": 2}, "start": {"x": 0, "y": 0}}]', True),
+            (int | str, '"x"', True),
+            (int | None, "null", True),
+            (bytes, '"x"', False),
+            (set[int], "[1]", False),
+            (Annotated[int, lambda v: v > 10**30], "1" + "0" * 31, True),
+            (Annotated[str, lambda v: v == "é"], '"\\u00e9"', True),
+        ],
+    )
+    def test_both_roads_agree(self, schema, document, valid):
+        validator = Validator(schema)
+        assert validator.is_valid_json(document) is valid
+        assert validator.is_valid_json(document.encode()) is valid
+        if valid:
+            validator.validate_json(document)
+        else:
+            with pytest.raises(ValidationError) as info:
+                validator.validate_json(document)
+            assert info.value.code != "json_invalid"
+
+    def test_tree_converts_to_the_loaded_value(self):
+        seen = []
+        validator = Validator(Annotated[object, lambda value: seen.append(value) or True])
+        document = '{"a": {"b": [1, {"c": "\\u00e9"}], "a": 2.5}, "d": null, "a": {"e": 12345678901234567890123}}'
+        assert validator.is_valid_json(document) is True
+        assert seen == [anything.load(document)] == [{"a": {"e": 12345678901234567890123}, "d": None}]
+        assert list(seen[0]) == ["a", "d"]
+
+    def test_member_errors_come_from_the_walk(self):
+        with pytest.raises(ValidationError) as info:
+            Validator(list[int]).load('[1, "a", 2, "b"]')
+        assert [(e["code"], e["path"]) for e in info.value.errors] == [("int_type", (1,)), ("int_type", (3,))]
+        with pytest.raises(ValidationError) as info:
+            Validator(list[int]).load('[1, "a", 2, "b"]', fail_fast=True)
+        assert len(info.value.errors) == 1
+
+    @pytest.mark.parametrize("exc", [KeyboardInterrupt, MemoryError, RecursionError])
+    def test_fatal_exception_is_raised(self, exc):
+        def predicate(value):
+            raise exc
+
+        validator = Validator(Annotated[int, predicate])
+        for method in (validator.is_valid_json, validator.load, validator.validate_json):
+            with pytest.raises(exc):
+                method("1")
+
+    def test_ordinary_exception_is_non_membership(self):
+        def predicate(value):
+            raise ValueError
+
+        assert Validator(Annotated[int, predicate]).is_valid_json("1") is False
+
+
+def test_threads_share_a_validator():
+    validator = Validator(list[dict[str, int | str]])
+    good = '[{"a": 1, "b": "x"}]' * 1
+    documents = [(good, True), ('[{"a": 1.5}]', False), ("[", False)]
+    failures = []
+
+    def run():
+        for _ in range(300):
+            for document, valid in documents:
+                if validator.is_valid_json(document) is not valid:
+                    failures.append(document)
+                try:
+                    validator.load(document.encode())
+                    loaded = True
+                except ValidationError:
+                    loaded = False
+                if loaded is not valid:
+                    failures.append(document)
+
+    threads = [threading.Thread(target=run) for _ in range(8)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert failures == []
