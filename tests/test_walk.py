@@ -397,6 +397,57 @@ class TestFatalExceptions:
             Validator(complement(Literal[token]) | Literal[token]).is_valid(token)
 
 
+class TestParsedJson:
+    @pytest.mark.parametrize(
+        ("schema", "document", "member"),
+        [
+            (int, "true", True),
+            (int, "12345678901234567890123", True),
+            (int, "1.0", False),
+            (float, "1", False),
+            (float, "1.0", True),
+            (bool, "1", False),
+            (None, "null", True),
+            (str, '"x"', True),
+            (bytes, '"x"', False),
+            (list[int], "[1, 2]", True),
+            (list[int], '[1, "a"]', False),
+            (tuple[int, ...], "[1]", False),
+            (set[int], "[1]", False),
+            (frozenset[int], "[]", False),
+            (Literal[1, "a"], '"a"', True),
+            (Literal[1, "a"], "true", False),
+            (Literal[True], "true", True),
+            (Annotated[int, lambda v: v > 2], "3", True),
+            (Annotated[int, lambda v: v > 2], "2", False),
+            ({"a": int, "b?": str}, '{"a": 1, "b": "x"}', True),
+            ({"a": int, "b?": str}, '{"b": "x"}', False),
+            ({"a": int}, '{"a": 1, "c": 1}', False),
+            (dict[str, int], '{"x": 1, "y": 2}', True),
+            (dict[str, int], '{"x": 1, "y": "2"}', False),
+            ({"a": int}, '{"a": "x", "a": 1}', True),
+            ({"a": int}, '{"a": 1, "a": "x"}', False),
+            (dict[str, int], '{"x": "y", "x": 1}', True),
+            (dict[str, int], '{"x": 1, "x": "y"}', False),
+            (complement(str), "[]", True),
+            (complement(str), '"s"', False),
+        ],
+    )
+    def test_membership_in_place(self, schema, document, member):
+        assert Validator(schema).is_valid_json(document) is member
+
+    def test_many_keys_repeated(self):
+        fine = "{" + ", ".join(f'"k{i}": "x", "k{i}": {i}' for i in range(40)) + "}"
+        bad = "{" + ", ".join(f'"k{i}": {i}, "k{i}": "x"' for i in range(40)) + "}"
+        assert Validator(dict[str, int]).is_valid_json(fine)
+        assert not Validator(dict[str, int]).is_valid_json(bad)
+
+    def test_depth_limit(self):
+        tree = recursive(lambda t: list[t])
+        assert tree.is_valid_json("[" * 128 + "]" * 128)
+        assert not tree.is_valid_json("[" * 129 + "]" * 129)
+
+
 class TestThreads:
     def test_one_validator_many_threads(self):
         schema = Validator(list[Literal[1, 2, "a"] | tuple[int, str]])
