@@ -1,0 +1,83 @@
+"""Timing of is_subtype_of / is_equivalent / is_empty, against beartype's is_subhint where it asks the same.
+
+Run: PYTHONPATH=build/<dir> python bench/bench_decisions.py [--number N]
+"""
+
+import argparse
+import timeit
+from typing import Literal, NotRequired, TypedDict
+
+import quendrix as q
+
+try:
+    from beartype.door import is_subhint
+except ImportError:  # the peer is optional
+    is_subhint = None
+
+
+def typed_dict(name, required, optional=0):
+    fields = {f"f{i}": int for i in range(required)}
+    fields.update({f"g{i}": NotRequired[str] for i in range(optional)})
+    return TypedDict(name, fields)
+
+
+NARROW = typed_dict("Narrow", 10)
+WIDE = typed_dict("Wide", 10, 5)
+LITS = Literal[tuple(range(20))]
+LITS_REVERSED = Literal[tuple(reversed(range(20)))]
+LITS_WIDER = Literal[tuple(range(40))]
+
+# (name, left spec, right spec, method)
+CASES = [
+    ("list[bool] <= list[int]", list[bool], list[int], "is_subtype_of"),
+    ("list[int] <= list[bool]", list[int], list[bool], "is_subtype_of"),
+    ("10-field record <= 15-field", NARROW, WIDE, "is_subtype_of"),
+    ("15-field record <= 10-field", WIDE, NARROW, "is_subtype_of"),
+    ("20 literals <= 40 literals", LITS, LITS_WIDER, "is_subtype_of"),
+    ("20 literals == reversed", LITS, LITS_REVERSED, "is_equivalent"),
+]
+
+
+def best_of(fn, number, repeat=5):
+    return min(timeit.repeat(fn, number=number, repeat=repeat)) / number
+
+
+def fmt(seconds):
+    return f"{seconds * 1e6:9.2f} us"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--number", type=int, default=2000)
+    args = parser.parse_args()
+    print(f"{'case':30s} {'answer':>6s} {'other=spec':>12s} {'other=Validator':>15s} "
+          f"{'beartype':>12s}")
+    for name, left, right, method in CASES:
+        v = q.Validator(left)
+        other = q.Validator(right)
+        decide = getattr(v, method)
+        answer = decide(right)
+        assert decide(other) == answer
+        with_spec = best_of(lambda: decide(right), args.number)
+        with_validator = best_of(lambda: decide(other), args.number)
+        peer = "n/a"
+        if is_subhint is not None:
+            if method == "is_subtype_of":
+                ask = lambda: is_subhint(left, right)
+            else:
+                ask = lambda: is_subhint(left, right) and is_subhint(right, left)
+            try:
+                peer_answer = ask()
+                peer = fmt(best_of(ask, args.number))
+                if peer_answer != answer:
+                    peer += f" (says {peer_answer})"
+            except Exception as exc:  # the peer cannot express the question
+                peer = type(exc).__name__
+        print(f"{name:30s} {answer!s:>6s} {fmt(with_spec):>12s} {fmt(with_validator):>15s} {peer:>12s}")
+    empty = q.intersection(list[int], tuple[int, ...])
+    print(f"{'is_empty list & tuple':30s} {empty.is_empty()!s:>6s} "
+          f"{fmt(best_of(empty.is_empty, args.number)):>12s}")
+
+
+if __name__ == "__main__":
+    main()
