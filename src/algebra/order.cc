@@ -39,8 +39,10 @@ int8_t clause_cmp(const Clause& a, const Clause& b) {
   return node_cmp(a.value, b.value);
 }
 
-// Kinds whose place in the order is fixed by the kind and the index alone.
-bool ordered_by_index(NodeKind kind) {
+// What decides the order between two nodes of one kind.
+enum class WithinKind : uint8_t { Equal, Index, Tree };
+
+WithinKind within_kind(NodeKind kind) {
   switch (kind) {
     case NodeKind::Anything:
     case NodeKind::Any:
@@ -51,11 +53,12 @@ bool ordered_by_index(NodeKind kind) {
     case NodeKind::Float:
     case NodeKind::Str:
     case NodeKind::Bytes:
+      return WithinKind::Equal;
     case NodeKind::Literal:
     case NodeKind::Instance:
     case NodeKind::Ref:
     case NodeKind::Placeholder:
-      return true;
+      return WithinKind::Index;
     case NodeKind::Sequence:
     case NodeKind::Set:
     case NodeKind::FrozenSet:
@@ -65,18 +68,30 @@ bool ordered_by_index(NodeKind kind) {
     case NodeKind::Complement:
     case NodeKind::Object:
     case NodeKind::Refinement:
-      return false;
+      return WithinKind::Tree;
   }
-  return false;
+  return WithinKind::Tree;
 }
 
-// Payload-free kinds carry index 0, so the key alone orders them too.
 struct SortKey {
   NodeKind kind;
-  bool by_index;
+  WithinKind within;
   uint64_t index;
   SchemaNode* node;
 };
+
+bool key_less(const SortKey& a, const SortKey& b) {
+  if (a.kind != b.kind) return a.kind < b.kind;
+  switch (a.within) {
+    case WithinKind::Equal:
+      return false;
+    case WithinKind::Index:
+      return a.index < b.index;
+    case WithinKind::Tree:
+      return node_cmp(*a.node, *b.node) < 0;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -89,16 +104,9 @@ void sort_nodes(std::vector<SchemaNode>& nodes) {
   std::vector<SortKey> keys;
   keys.reserve(n);
   for (SchemaNode& node : nodes) {
-    const bool by_index = ordered_by_index(node.kind);
-    const bool indexed = node.kind == NodeKind::Literal || node.kind == NodeKind::Instance ||
-                         node.kind == NodeKind::Ref || node.kind == NodeKind::Placeholder;
-    keys.push_back(SortKey{node.kind, by_index, indexed ? node.index : 0, &node});
+    keys.push_back(SortKey{node.kind, within_kind(node.kind), node.index, &node});
   }
-  std::stable_sort(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
-    if (a.kind != b.kind) return a.kind < b.kind;
-    if (a.by_index) return a.index < b.index;
-    return node_cmp(*a.node, *b.node) < 0;
-  });
+  std::stable_sort(keys.begin(), keys.end(), key_less);
   // Apply the permutation in place, cycle by cycle: each node moves once and
   // no second wide vector is allocated. A visited slot's key is cleared.
   SchemaNode* const base = nodes.data();
