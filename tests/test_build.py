@@ -545,7 +545,7 @@ class TestDepthGuard:
                 except NotImplementedError as e:
                     results.append(str(e))
 
-        old = threading.stack_size(512 * 1024)
+        old = threading.stack_size(2 * 1024 * 1024)
         try:
             t = threading.Thread(target=run)
             t.start()
@@ -654,7 +654,24 @@ class TestImportedValidators:
         assert union("y", second) == union("y", V([Literal["x"], Annotated[int, NS(ge=10)]]))
 
 
-class TestTypingCacheWithoutOptionalNames:
+class TestTypingCache:
+    def test_first_fill_from_many_threads(self):
+        code = (
+            "import threading\n"
+            "from quendrix import Validator as V\n"
+            "barrier = threading.Barrier(16)\n"
+            "done = []\n"
+            "def run():\n"
+            "    barrier.wait()\n"
+            "    done.append(V(int | None) == V(int | None))\n"
+            "threads = [threading.Thread(target=run) for _ in range(16)]\n"
+            "[t.start() for t in threads]\n"
+            "[t.join() for t in threads]\n"
+            "print(done.count(True))\n"
+        )
+        result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+        assert result.stdout.strip() == "16", result.stderr
+
     def test_missing_names_are_skipped(self):
         code = (
             "import typing\n"
