@@ -3,6 +3,7 @@
 
 #include "absl/container/flat_hash_set.h"
 #include "absl/strings/string_view.h"
+#include "check/dict_items.h"
 #include "check/walk_kinds.h"
 
 namespace qx {
@@ -94,63 +95,34 @@ bool clauses_accept(const SchemaNode& record, ValueRef key, ValueRef value, cons
   return false;
 }
 
-// One step of the dict's own iteration, atomic against writers on
-// free-threaded builds; the key and value come back as new references.
-bool dict_next(PyObject* dict, Py_ssize_t& pos, Ref& key, Ref& value) {
-  bool more = false;
-  Py_BEGIN_CRITICAL_SECTION(dict);
-  PyObject* k = nullptr;
-  PyObject* v = nullptr;
-  more = PyDict_Next(dict, &pos, &k, &v) != 0;
-  if (more) {
-    key = Ref::borrow(k);
-    value = Ref::borrow(v);
-  }
-  Py_END_CRITICAL_SECTION();
-  return more;
-}
-
 // Reads the dict through its storage: a subclass's overridden methods never
-// run. Code run by a member's check may change the dict; that ends the check.
+// run. Code run by a member's check may change the dict; that ends the check
+// (for_each_dict_item).
 bool python_first_pass(const SchemaNode& record, PyObject* dict, const WalkContext& ctx) {
   if (!PyDict_Check(dict)) return false;
   Probe probe(ctx);
   const FieldFinder finder(record, *ctx.precompute);
   uint64_t remaining = finder.required_count();
-  const Py_ssize_t size = PyDict_GET_SIZE(dict);
-  Py_ssize_t left = size;
-  Py_ssize_t pos = 0;
-  Ref key;
-  Ref value;
-  for (;;) {
-    if (PyDict_GET_SIZE(dict) != size) {
-      stop_with_runtime_error("dictionary changed size during iteration", ctx);
-      return false;
-    }
-    if (!dict_next(dict, pos, key, value)) break;
-    if (left-- == 0) {
-      stop_with_runtime_error("dictionary keys changed during iteration", ctx);
-      return false;
-    }
+  size_t position = 0;
+  const bool completed = for_each_dict_item(dict, ctx, [&](PyObject* key, PyObject* value) {
     KeyMatch match = KeyMatch::Undeclared;
-    if (PyUnicode_Check(key.get())) {
+    if (PyUnicode_Check(key)) {
       Py_ssize_t n = 0;
-      const char* text = PyUnicode_AsUTF8AndSize(key.get(), &n);
+      const char* text = PyUnicode_AsUTF8AndSize(key, &n);
       if (text != nullptr) {
-        match = finder.visit(std::string_view(text, static_cast<size_t>(n)),
-                             static_cast<size_t>(size - left - 1), ValueRef::python(value.get()),
-                             probe, remaining);
+        match = finder.visit(std::string_view(text, static_cast<size_t>(n)), position,
+                             ValueRef::python(value), probe, remaining);
       } else {
         PyErr_Clear();  // a lone surrogate names no field
       }
     }
-    if (match == KeyMatch::Rejected) return false;
-    if (match == KeyMatch::Undeclared &&
-        !clauses_accept(record, ValueRef::python(key.get()), ValueRef::python(value.get()), probe)) {
-      return false;
+    ++position;
+    if (match == KeyMatch::Undeclared) {
+      return clauses_accept(record, ValueRef::python(key), ValueRef::python(value), probe);
     }
-  }
-  return remaining == 0;
+    return match == KeyMatch::Accepted;
+  });
+  return completed && remaining == 0;
 }
 
 // The last member named `name`, or null: of repeated keys only the last counts.
