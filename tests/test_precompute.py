@@ -2,11 +2,11 @@
 
 import copy
 import enum
-from typing import Literal
+from typing import Annotated, Literal
 
 import pytest
 
-from quendrix import ValidationError, Validator, union
+from quendrix import ValidationError, Validator, recursive, union
 
 
 class IntSub(int):
@@ -85,6 +85,25 @@ class TestRecordKeys:
         assert v.is_valid({"a": 1, "c": 2})
         assert not v.is_valid({"a": 1, "b": 2})
         assert not v.is_valid({"a": 1, "b": "x", "c": 2})
+
+
+class Pattern:
+    def __init__(self, pattern):
+        self.pattern = pattern
+
+
+class TestPatterns:
+    def test_one_text_in_several_places(self):
+        text = Pattern("a+")
+        schema = Validator({"x": Annotated[str, text], "y": list[Annotated[str, Pattern("a+")]]})
+        assert schema.is_valid({"x": "aa", "y": ["a", "aaa"]})
+        assert not schema.is_valid({"x": "aa", "y": ["a", "ab"]})
+        assert not schema.is_valid({"x": "baa", "y": []})
+
+    def test_pattern_under_recursion(self):
+        words = recursive(lambda t: Annotated[str, Pattern("[a-z]+")] | list[t])
+        assert words.is_valid(["ab", ["cd", []]])
+        assert not words.is_valid(["ab", ["c1"]])
 
 
 class TestLifecycle:

@@ -5,31 +5,12 @@
 #include <string_view>
 
 #include "build/pattern.h"
+#include "schema/measure.h"
 #include "validator/compiled_schema.h"
 
 namespace qx {
 
 namespace {
-
-void build_precompute(const SchemaNode& node, const ConstantsPool& pool, Precompute& tables);
-
-void precompute_item_shape(const ItemShape& shape, const ConstantsPool& pool,
-                           Precompute& tables) {
-  switch (shape.kind) {
-    case ShapeKind::Empty:
-      return;
-    case ShapeKind::One:
-      build_precompute(*shape.node, pool, tables);
-      return;
-    case ShapeKind::Seq:
-    case ShapeKind::Alt:
-      for (const ItemShape& part : shape.parts) precompute_item_shape(part, pool, tables);
-      return;
-    case ShapeKind::Star:
-      precompute_item_shape(*shape.inner, pool, tables);
-      return;
-  }
-}
 
 void index_record(const SchemaNode& record, Precompute& tables) {
   if (record.fields.empty() || tables.records.contains(&record)) return;
@@ -88,53 +69,18 @@ void index_patterns(const std::vector<Constraint>& constraints, Precompute& tabl
   }
 }
 
+// Adds the entries of `node` and of everything below it, children depth
+// first in their fixed order. A Ref is not followed: definitions are visited
+// from the top, once each.
 void build_precompute(const SchemaNode& node, const ConstantsPool& pool, Precompute& tables) {
-  switch (node.kind) {
-    case NodeKind::Sequence:
-      precompute_item_shape(*node.shape, pool, tables);
-      return;
-    case NodeKind::Set:
-    case NodeKind::FrozenSet:
-    case NodeKind::Complement:
-      build_precompute(*node.child, pool, tables);
-      return;
-    case NodeKind::Record:
-      index_record(node, tables);
-      for (const RecordField& f : node.fields) build_precompute(f.node, pool, tables);
-      for (const Clause& c : node.clauses) {
-        build_precompute(c.key, pool, tables);
-        build_precompute(c.value, pool, tables);
-      }
-      return;
-    case NodeKind::Union:
-      index_union(node, pool, tables);
-      for (const SchemaNode& m : node.members) build_precompute(m, pool, tables);
-      return;
-    case NodeKind::Intersection:
-      for (const SchemaNode& m : node.members) build_precompute(m, pool, tables);
-      return;
-    case NodeKind::Object:
-      for (const RecordField& f : node.fields) build_precompute(f.node, pool, tables);
-      return;
-    case NodeKind::Refinement:
-      index_patterns(node.constraints, tables);
-      build_precompute(*node.child, pool, tables);
-      return;
-    case NodeKind::Anything:
-    case NodeKind::Any:
-    case NodeKind::Nothing:
-    case NodeKind::NoneType:
-    case NodeKind::Bool:
-    case NodeKind::Int:
-    case NodeKind::Float:
-    case NodeKind::Str:
-    case NodeKind::Bytes:
-    case NodeKind::Literal:
-    case NodeKind::Instance:
-    case NodeKind::Ref:  // definitions are visited from the top, once each
-    case NodeKind::Placeholder:
-      return;
+  if (node.kind == NodeKind::Record) {
+    index_record(node, tables);
+  } else if (node.kind == NodeKind::Union) {
+    index_union(node, pool, tables);
+  } else if (node.kind == NodeKind::Refinement) {
+    index_patterns(node.constraints, tables);
   }
+  for_each_child(node, [&](const SchemaNode& child) { build_precompute(child, pool, tables); });
 }
 
 }  // namespace
