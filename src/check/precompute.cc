@@ -96,10 +96,7 @@ std::unique_ptr<Precompute> init_precompute(const CompiledSchema& schema) {
 
 const Precompute& ensure_precompute(const CompiledSchema& schema) {
   if (const Precompute* built = schema.precompute.peek()) return *built;
-  // The cell is the one part of a schema that changes, once, from empty to
-  // built; every other part stays read-only.
-  auto& cell = const_cast<LazyCell<Precompute>&>(schema.precompute);
-  return cell.get([&schema] { return init_precompute(schema); });
+  return schema.precompute.get([&schema] { return init_precompute(schema); });
 }
 
 const Precompute& empty_precompute() {

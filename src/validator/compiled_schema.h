@@ -16,7 +16,8 @@ struct CompiledSchema {
   SchemaNode root;
   ConstantsPool pool;
   std::vector<SchemaNode> definitions;
-  LazyCell<Precompute> precompute;
+  // The one lazy piece: filled once by the first check, behind its own lock.
+  mutable LazyCell<Precompute> precompute;
 
   CompiledSchema(SchemaNode r, ConstantsPool p, std::vector<SchemaNode> d)
       : root(std::move(r)), pool(std::move(p)), definitions(std::move(d)) {}
