@@ -117,10 +117,9 @@ uint8_t PoolOracle::leaf_subtype(const SchemaNode& a, const SchemaNode& b) {
 // A literal is a subset of `b` when its one value is a member: the literal
 // admits only values of its exact type equal to it.
 uint8_t PoolOracle::literal_member(PyObject* literal, const SchemaNode& b) {
-  RecursionGuard guard;
   FatalSlot fatal;
   bool stop = false;
-  const WalkContext ctx{&pool_, &definitions_, &empty_precompute(), &guard, &fatal, &stop,
+  const WalkContext ctx{&pool_, &definitions_, &empty_precompute(), &guard_, &fatal, &stop,
                         WalkMode::Membership};
   Path path;
   ErrorList errors;

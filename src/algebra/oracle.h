@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "check/walk.h"
 #include "schema/node.h"
 #include "schema/pool.h"
 
@@ -55,6 +56,9 @@ class PoolOracle final : public LeafOracle {
 
   const ConstantsPool& pool_;
   const std::vector<SchemaNode>& definitions_;
+  // Scratch for the membership walks of one decision: every walk leaves it
+  // empty again, so one serves them all without being rebuilt each time.
+  RecursionGuard guard_;
 };
 
 }  // namespace qx
