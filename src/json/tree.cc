@@ -35,7 +35,11 @@ class TreeBuilder {
 
   const Value& root() const { return root_; }
 
-  bool null() { return emit(Value{}); }
+  // Each value is written where it will stay until its container closes,
+  // never built aside and copied there.
+  bool null() {
+    return scalar(Kind::Null, [](Value&) {});
+  }
   bool boolean(bool b) {
     return scalar(Kind::Bool, [&](Value& v) { v.boolean = b; });
   }
@@ -60,7 +64,7 @@ class TreeBuilder {
   // The member waits on the scratch stack for its value; members of nested
   // objects go above it and are gone again by the time that value arrives.
   bool key(const StringToken& token) {
-    members_.push_back(Member{std::string_view(keep(token), token.size), Value{}});
+    members_.emplace_back().key = std::string_view(keep(token), token.size);
     return true;
   }
 
@@ -68,16 +72,20 @@ class TreeBuilder {
   bool begin_object() { return open(true, members_.size()); }
 
   bool end_array() {
-    Value v;
-    v.kind = Kind::Array;
-    v.items = settle(values_, v.size);
-    return emit(v);
+    size_t count;
+    const Value* items = settle(values_, count);
+    return scalar(Kind::Array, [&](Value& v) {
+      v.size = count;
+      v.items = items;
+    });
   }
   bool end_object() {
-    Value v;
-    v.kind = Kind::Object;
-    v.members = settle(members_, v.size);
-    return emit(v);
+    size_t count;
+    const Member* members = settle(members_, count);
+    return scalar(Kind::Object, [&](Value& v) {
+      v.size = count;
+      v.members = members;
+    });
   }
 
  private:
@@ -93,18 +101,26 @@ class TreeBuilder {
     return copy;
   }
 
+  // The place of the next value: its member, the end of its array, or the root.
+  [[gnu::always_inline]] Value& slot() {
+    if (in_object_) return members_.back().value;
+    if (depth_ != 0) return values_.emplace_back();
+    return root_;
+  }
+
   template <class Fill>
-  bool scalar(Kind kind, Fill fill) {
-    Value v;
+  [[gnu::always_inline]] bool scalar(Kind kind, Fill fill) {
+    Value& v = slot();
     v.kind = kind;
     fill(v);
-    return emit(v);
+    return true;
   }
 
   // Moves the closing container's run off its scratch stack into the arena.
   template <class T>
   const T* settle(std::vector<T>& pending, size_t& count) {
     const size_t start = levels_[--depth_].start;
+    in_object_ = depth_ != 0 && levels_[depth_ - 1].object;
     count = pending.size() - start;
     T* out = arena_.allocate_array<T>(count);
     std::copy(pending.begin() + static_cast<ptrdiff_t>(start), pending.end(), out);
@@ -114,17 +130,7 @@ class TreeBuilder {
 
   bool open(bool object, size_t start) {
     levels_[depth_++] = Level{object, start};
-    return true;
-  }
-
-  bool emit(const Value& v) {
-    if (depth_ == 0) {
-      root_ = v;
-    } else if (levels_[depth_ - 1].object) {
-      members_.back().value = v;
-    } else {
-      values_.push_back(v);
-    }
+    in_object_ = object;
     return true;
   }
 
@@ -133,6 +139,7 @@ class TreeBuilder {
   std::vector<Member> members_;
   Level levels_[kMaxDepth + 1];  // an empty container may sit one level deeper
   int depth_ = 0;
+  bool in_object_ = false;  // the innermost open container is an object
   Value root_;
 };
 
