@@ -1,5 +1,6 @@
 """The canonical order of schema trees and simplify: flattening, identities, negation-normal form, refinements."""
 
+import json
 import os
 import re
 import threading
@@ -379,6 +380,11 @@ class TestProperties:
         s = v.simplify()
         for x in FIXED_VALUES + drawn:
             assert s.is_valid(x) == v.is_valid(x), (v, s, x)
+            try:
+                document = json.dumps(x)
+            except TypeError:
+                continue
+            assert s.is_valid_json(document) == v.is_valid_json(document), (v, s, document)
 
     @PROPERTY_SETTINGS
     @given(validators)
