@@ -25,6 +25,7 @@ Result<Ref> int_from_u128(u128 v) {
 
 // Splits a run of n digits as high * 10^k + low with k = kLeafDigits * 2^j,
 // the largest such k below n, so every power used is one of a few squares.
+// 10^k is applied as 5^k and a shift by k bits: a smaller factor to multiply.
 class Converter {
  public:
   Result<Ref> convert(const char* digits, size_t n) {
@@ -34,19 +35,21 @@ class Converter {
     const size_t k = kLeafDigits << level;
     QX_ASSIGN(Ref high, convert(digits, n - k));
     QX_ASSIGN(Ref low, convert(digits + n - k, k));
-    QX_ASSIGN(PyObject * scale, power(level));
-    QX_ASSIGN(Ref shifted, checked(PyNumber_Multiply(high.get(), scale)));
+    QX_ASSIGN(PyObject * five, power(level));
+    QX_ASSIGN(Ref scaled, checked(PyNumber_Multiply(high.get(), five)));
+    QX_ASSIGN(Ref bits, checked(PyLong_FromSize_t(k)));
+    QX_ASSIGN(Ref shifted, checked(PyNumber_Lshift(scaled.get(), bits.get())));
     return checked(PyNumber_Add(shifted.get(), low.get()));
   }
 
  private:
-  // 10^(kLeafDigits * 2^level), borrowed from the cache.
+  // 5^(kLeafDigits * 2^level), borrowed from the cache.
   Result<PyObject*> power(size_t level) {
     while (powers_.size() <= level) {
       if (powers_.empty()) {
-        u128 ten = 1;
-        for (size_t i = 0; i < kLeafDigits; ++i) ten *= 10;
-        QX_ASSIGN(Ref base, int_from_u128(ten));
+        u128 five = 1;
+        for (size_t i = 0; i < kLeafDigits; ++i) five *= 5;
+        QX_ASSIGN(Ref base, int_from_u128(five));
         powers_.push_back(std::move(base));
       } else {
         PyObject* last = powers_.back().get();
