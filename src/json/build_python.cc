@@ -10,10 +10,10 @@
 
 namespace qx::json {
 
-PyObject* new_str(const char* text, size_t size, bool ascii) {
-  if (!ascii) return PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(size), nullptr);
-  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(size), 127);
-  if (str != nullptr && size != 0) std::memcpy(PyUnicode_DATA(str), text, size);
+Ref new_str(const char* text, size_t size, bool ascii) {
+  if (!ascii) return Ref::steal(PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(size), nullptr));
+  Ref str = Ref::steal(PyUnicode_New(static_cast<Py_ssize_t>(size), 127));
+  if (str && size != 0) std::memcpy(PyUnicode_DATA(str.get()), text, size);
   return str;
 }
 
@@ -25,24 +25,20 @@ namespace {
 // parse, and keys with escapes are not cached. Per call, so never shared.
 class KeyCache {
  public:
-  ~KeyCache() {
-    if (!slots_) return;
-    for (size_t i = 0; i < kSlots; ++i) Py_XDECREF(slots_[i].str);
-  }
-
-  // A new reference to the str of `token`, or null with the exception set.
-  PyObject* get(const StringToken& token) {
+  // The str of `token`, or a null Ref with the exception set.
+  Ref get(const StringToken& token) {
     if (token.escaped || token.size > kMaxKey) return new_str(token.data, token.size, token.ascii);
     if (!slots_) slots_ = std::make_unique<Slot[]>(kSlots);
     Slot& slot = slots_[hash(token.data, token.size) & (kSlots - 1)];
-    if (slot.str != nullptr && slot.size == token.size && same(slot.text, token.data, token.size)) {
-      return Py_NewRef(slot.str);
+    if (slot.str && slot.size == token.size && same(slot.text, token.data, token.size)) {
+      return slot.str.clone();
     }
-    PyObject* str = new_str(token.data, token.size, token.ascii);
-    if (str == nullptr) return nullptr;
-    Py_XSETREF(slot.str, Py_NewRef(str));
-    slot.text = token.data;
-    slot.size = token.size;
+    Ref str = new_str(token.data, token.size, token.ascii);
+    if (str) {
+      slot.str = str.clone();
+      slot.text = token.data;
+      slot.size = token.size;
+    }
     return str;
   }
 
@@ -53,7 +49,7 @@ class KeyCache {
   struct Slot {
     const char* text = nullptr;
     size_t size = 0;
-    PyObject* str = nullptr;
+    Ref str;
   };
 
   // The bytes of a short key as two overlapping words, which together cover
@@ -101,30 +97,27 @@ class KeyCache {
 // it opened, until its closing bracket gathers them into a list or dict.
 class PythonBuilder {
  public:
-  ~PythonBuilder() {
-    for (PyObject* obj : stack_) Py_DECREF(obj);
-  }
-
   // The document's value, once the parse succeeded.
   Ref take_root() {
-    Ref root = Ref::steal(stack_.back());
+    Ref root = std::move(stack_.back());
     stack_.pop_back();
     return root;
   }
-  Error take_error() { return Error::fetch(); }
+  // The exception that stopped the parse, once a handler refused.
+  Error take_error() { return Error::from(std::move(error_)); }
 
-  bool null() { return push(Py_NewRef(Py_None)); }
-  bool boolean(bool b) { return push(Py_NewRef(b ? Py_True : Py_False)); }
-  bool integer(int64_t i) { return push(PyLong_FromLongLong(i)); }
+  bool null() { return push(Ref::borrow(Py_None)); }
+  bool boolean(bool b) { return push(Ref::borrow(b ? Py_True : Py_False)); }
+  bool integer(int64_t i) { return push(Ref::steal(PyLong_FromLongLong(i))); }
   bool big_integer(std::string_view digits) {
     Result<Ref> made = decimal_to_int(digits);
     if (!made.ok()) {
-      std::move(made).error().restore();
+      error_ = std::move(made).error().take();
       return false;
     }
-    return push(std::move(made).value().release());
+    return push(std::move(made).value());
   }
-  bool number(double d) { return push(PyFloat_FromDouble(d)); }
+  bool number(double d) { return push(Ref::steal(PyFloat_FromDouble(d))); }
   bool string(const StringToken& token) {
     return push(new_str(token.data, token.size, token.ascii));
   }
@@ -136,13 +129,13 @@ class PythonBuilder {
   bool end_array() {
     const size_t start = marks_[--depth_];
     const size_t count = stack_.size() - start;
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
-    if (list == nullptr) return false;
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(count)));
+    if (!list) return fail();
     for (size_t i = 0; i < count; ++i) {
-      PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), stack_[start + i]);
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), stack_[start + i].release());
     }
     stack_.resize(start);
-    return push(list);
+    return push(std::move(list));
   }
 
   bool end_object() {
@@ -150,35 +143,37 @@ class PythonBuilder {
     // Grown from empty rather than presized: the interpreter's presized dict
     // starts with a general key table, slower to fill and to read than the
     // str-keyed table an empty dict takes on its first str key.
-    PyObject* dict = PyDict_New();
-    if (dict == nullptr) return false;
+    Ref dict = Ref::steal(PyDict_New());
+    if (!dict) return fail();
     // Setting a key again keeps its first position and takes the new value.
     for (size_t i = start; i < stack_.size(); i += 2) {
-      if (PyDict_SetItem(dict, stack_[i], stack_[i + 1]) < 0) {
-        Py_DECREF(dict);
-        return false;
-      }
+      if (PyDict_SetItem(dict.get(), stack_[i].get(), stack_[i + 1].get()) < 0) return fail();
     }
-    for (size_t i = start; i < stack_.size(); ++i) Py_DECREF(stack_[i]);
     stack_.resize(start);
-    return push(dict);
+    return push(std::move(dict));
   }
 
  private:
-  bool push(PyObject* obj) {
-    if (obj == nullptr) return false;
-    stack_.push_back(obj);
+  // Takes a new object, or the exception of a failed call that made none.
+  bool push(Ref obj) {
+    if (!obj) return fail();
+    stack_.push_back(std::move(obj));
     return true;
+  }
+  bool fail() {
+    error_ = Error::fetch().take();
+    return false;
   }
   bool mark() {
     marks_[depth_++] = stack_.size();
     return true;
   }
 
-  std::vector<PyObject*> stack_;
+  std::vector<Ref> stack_;
   size_t marks_[kMaxDepth + 1];  // an empty container may sit one level deeper
   int depth_ = 0;
   KeyCache keys_;
+  Ref error_;
 };
 
 }  // namespace

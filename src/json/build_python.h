@@ -11,8 +11,9 @@
 namespace qx::json {
 
 // A new str from UTF-8 text known to be valid; `ascii` takes the copy road.
-// Null with the exception set on failure.
-PyObject* new_str(const char* text, size_t size, bool ascii);
+// A null Ref with the interpreter's exception set on failure, for a caller
+// that takes that exception at once.
+Ref new_str(const char* text, size_t size, bool ascii);
 
 // Parses `input` as one whole document into Python objects: null to None,
 // booleans to bool, integers to int, other numbers to float, strings to str,

@@ -21,8 +21,11 @@ Result<Ref> json_value_to_python(const Value& value) {
       return decimal_to_int(value.string());
     case Kind::Float:
       return checked(PyFloat_FromDouble(value.number));
-    case Kind::String:
-      return checked(new_str(value.text, value.size, false));
+    case Kind::String: {
+      Ref str = new_str(value.text, value.size, false);
+      if (!str) return Error::fetch();
+      return str;
+    }
     case Kind::Array: {
       QX_ASSIGN(Ref list, checked(PyList_New(static_cast<Py_ssize_t>(value.size))));
       for (size_t i = 0; i < value.size; ++i) {
@@ -36,7 +39,8 @@ Result<Ref> json_value_to_python(const Value& value) {
       for (size_t i = 0; i < value.size; ++i) {
         const Member& member = value.members[i];
         QX_ASSIGN(Ref item, json_value_to_python(member.value));
-        QX_ASSIGN(Ref key, checked(new_str(member.key.data(), member.key.size(), false)));
+        Ref key = new_str(member.key.data(), member.key.size(), false);
+        if (!key) return Error::fetch();
         if (PyDict_SetItem(dict.get(), key.get(), item.get()) < 0) return Error::fetch();
       }
       return dict;
