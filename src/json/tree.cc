@@ -15,7 +15,7 @@ void* Arena::allocate(size_t bytes) {
     // A request larger than the current block size gets a block of its own
     // size, so the growth stays geometric without rounding waste.
     const size_t size = std::max(bytes, block_size_);
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+    blocks_.push_back(std::unique_ptr<char[]>(new char[size]));  // left uninitialised
     next_ = blocks_.back().get();
     limit_ = next_ + size;
     block_size_ = std::min<size_t>(block_size_ * 2, size_t{4} << 20);
