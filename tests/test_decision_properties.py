@@ -4,7 +4,7 @@ import dataclasses
 import os
 from typing import Annotated, Any, Literal
 
-from hypothesis import HealthCheck, given, settings
+from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 import quendrix as q
@@ -141,6 +141,7 @@ class TestSoundness:
         assert left.is_subtype_of(build(a))
         if not left.is_subtype_of(build(b)):
             return
+        event("inclusion proven")
         for value in drawn_values(data, a, b):
             if left.is_valid(value):
                 assert right.is_valid(value), value
@@ -151,6 +152,7 @@ class TestSoundness:
         schema = V(build(a))
         if not schema.is_empty():
             return
+        event("emptiness proven")
         for value in drawn_values(data, a):
             assert not schema.is_valid(value), value
 
@@ -161,6 +163,7 @@ class TestSoundness:
         assert left.is_equivalent(build(a))
         if not left.is_equivalent(build(b)):
             return
+        event("equivalence proven")
         for value in drawn_values(data, a, b):
             assert left.is_valid(value) == right.is_valid(value), value
 
@@ -173,5 +176,6 @@ class TestSoundness:
         assert q.intersection(x, y).is_subtype_of(x)
         both = q.intersection(x, q.complement(x))
         if both.is_empty():
+            event("contradiction proven")
             for value in drawn_values(data, a):
                 assert not both.is_valid(value), value
