@@ -204,3 +204,15 @@ class TestSipHashReference:
         k0 = int.from_bytes(self.KEY[:8], "little")
         k1 = int.from_bytes(self.KEY[8:], "little")
         assert siphash(bytes(range(length)), 2, 4, k0, k1) == expected
+
+
+class TestNumpyBool:
+    def test_numpy_bool_is_accepted_for_fail_fast(self):
+        numpy = pytest.importorskip("numpy")
+        v = m.Validator(list[int])
+        with pytest.raises(m.ValidationError) as collect:
+            v.validate(["a", "b"], fail_fast=numpy.bool_(False))
+        assert len(collect.value.errors) == 2
+        with pytest.raises(m.ValidationError) as fast:
+            v.validate(["a", "b"], fail_fast=numpy.bool_(True))
+        assert len(fast.value.errors) == 1
