@@ -80,7 +80,9 @@ struct RecursionGuard {
   void erase_last() { --count; }
   size_t size() const { return count; }
 
-  std::array<Pair, kMaxRecursion> active{};
+  // Left uninitialised: only the first `count` pairs are ever read, and
+  // zeroing 2 KiB would cost every check more than its walk.
+  std::array<Pair, kMaxRecursion> active;
   size_t count = 0;
 };
 
