@@ -9,16 +9,6 @@
 
 namespace qx {
 
-namespace {
-
-Result<CompiledSchema> finish(SchemaBuilder builder, SchemaNode root,
-                              std::vector<SchemaNode> definitions) {
-  builder.identity = {};
-  return finish_validator(std::move(root), std::move(builder.pool), std::move(definitions));
-}
-
-}  // namespace
-
 SchemaNode make_complement_node(SchemaNode node) {
   return make_boxed(NodeKind::Complement, std::move(node));
 }
@@ -34,27 +24,16 @@ Result<CompiledSchema> complement_impl(PyObject* schema) {
   SchemaBuilder builder;
   std::vector<SchemaNode> definitions;
   QX_ASSIGN(SchemaNode node, compile_schema(schema, builder, definitions));
-  return finish(std::move(builder), make_complement_node(std::move(node)),
+  return finish_build(std::move(builder), make_complement_node(std::move(node)),
                 std::move(definitions));
 }
 
 Result<CompiledSchema> intersection_impl(PyObject* schemas) {
-  if (!PyTuple_Check(schemas)) {
-    return with_argument_note(type_error("'object' is not an instance of 'tuple'"), "schemas");
-  }
-  const Py_ssize_t n = PyTuple_GET_SIZE(schemas);
-  SchemaBuilder builder;
-  std::vector<SchemaNode> definitions;
-  std::vector<SchemaNode> nodes;
-  nodes.reserve(static_cast<size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    QX_ASSIGN(SchemaNode node, compile_schema(PyTuple_GET_ITEM(schemas, i), builder, definitions));
-    nodes.push_back(std::move(node));
-  }
+  QX_ASSIGN(CompiledArguments args, compile_schemas_tuple(schemas));
   // Even one argument keeps its Intersection level: combinators never simplify.
-  SchemaNode root = nodes.empty() ? make_leaf(NodeKind::Anything)
-                                  : make_members(NodeKind::Intersection, std::move(nodes));
-  return finish(std::move(builder), std::move(root), std::move(definitions));
+  SchemaNode root = args.nodes.empty() ? make_leaf(NodeKind::Anything)
+                                       : make_members(NodeKind::Intersection, std::move(args.nodes));
+  return finish_build(std::move(args.builder), std::move(root), std::move(args.definitions));
 }
 
 Result<CompiledSchema> union_operator(const CompiledSchema& self, PyObject* other,
@@ -71,7 +50,7 @@ Result<CompiledSchema> union_operator(const CompiledSchema& self, PyObject* othe
     members.push_back(std::move(mine));
     members.push_back(std::move(seeded.node));
   }
-  return finish(std::move(seeded.builder), make_union_node(std::move(members)),
+  return finish_build(std::move(seeded.builder), make_union_node(std::move(members)),
                 std::move(seeded.definitions));
 }
 

@@ -7,6 +7,7 @@
 #include "build/frontend.h"
 #include "build/limits.h"
 #include "errors/texts.h"
+#include "py/args.h"
 #include "py/once_cell.h"
 #include "validator/validator.h"
 
@@ -393,6 +394,21 @@ Result<SchemaNode> compile_schema(PyObject* spec, SchemaBuilder& builder,
   if (frontend_depth >= MAX_SCHEMA_DEPTH) return depth_error();
   DepthScope scope;
   return compile_spec(spec, builder, definitions);
+}
+
+Result<CompiledArguments> compile_schemas_tuple(PyObject* schemas) {
+  if (!PyTuple_Check(schemas)) {
+    return with_argument_note(type_error("'object' is not an instance of 'tuple'"), "schemas");
+  }
+  const Py_ssize_t n = PyTuple_GET_SIZE(schemas);
+  CompiledArguments args;
+  args.nodes.reserve(static_cast<size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    QX_ASSIGN(SchemaNode node,
+              compile_schema(PyTuple_GET_ITEM(schemas, i), args.builder, args.definitions));
+    args.nodes.push_back(std::move(node));
+  }
+  return args;
 }
 
 }  // namespace qx

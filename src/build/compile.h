@@ -18,6 +18,15 @@ namespace qx {
 Result<SchemaNode> compile_schema(PyObject* spec, SchemaBuilder& builder,
                                   std::vector<SchemaNode>& definitions);
 
+// The star arguments of union() and intersection(), compiled in order into
+// one builder and one definitions vector.
+struct CompiledArguments {
+  SchemaBuilder builder;
+  std::vector<SchemaNode> definitions;
+  std::vector<SchemaNode> nodes;
+};
+Result<CompiledArguments> compile_schemas_tuple(PyObject* schemas);
+
 // A spec the frontend refuses: NotImplementedError with `message`.
 Error make_build_error(std::string_view message);
 

@@ -45,4 +45,10 @@ Result<CompiledSchema> finish_validator(SchemaNode root, ConstantsPool pool,
   return CompiledSchema(std::move(root), std::move(pool), std::move(definitions));
 }
 
+Result<CompiledSchema> finish_build(SchemaBuilder builder, SchemaNode root,
+                                    std::vector<SchemaNode> definitions) {
+  builder.identity = {};
+  return finish_validator(std::move(root), std::move(builder.pool), std::move(definitions));
+}
+
 }  // namespace qx

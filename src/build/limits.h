@@ -18,4 +18,9 @@ inline constexpr uint64_t MAX_SCHEMA_NODES = 100000;
 Result<CompiledSchema> finish_validator(SchemaNode root, ConstantsPool pool,
                                         std::vector<SchemaNode> definitions);
 
+// finish_validator over a finished build: the identity map is dropped, the
+// pool moves into the schema.
+Result<CompiledSchema> finish_build(SchemaBuilder builder, SchemaNode root,
+                                    std::vector<SchemaNode> definitions);
+
 }  // namespace qx

@@ -152,10 +152,9 @@ Result<Ref> recursive_impl(PyObject* builder) {
   bind_placeholder(body, id, d);
   if (has_unguarded_ref(body, d, false)) return value_error(kNotContractive);
   definitions.push_back(std::move(body));
-  schema_builder.identity = {};
-  QX_ASSIGN(CompiledSchema schema,
-            finish_validator(make_indexed(NodeKind::Ref, d), std::move(schema_builder.pool),
-                             std::move(definitions)));
+  QX_ASSIGN(CompiledSchema schema, finish_build(std::move(schema_builder),
+                                               make_indexed(NodeKind::Ref, d),
+                                               std::move(definitions)));
   return create_validator_object(std::move(schema));
 }
 

@@ -51,9 +51,8 @@ PyObject* validator_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs)
     SchemaBuilder builder;
     std::vector<SchemaNode> definitions;
     QX_ASSIGN(SchemaNode root, compile_schema(spec, builder, definitions));
-    builder.identity = {};
     QX_ASSIGN(CompiledSchema schema,
-              finish_validator(std::move(root), std::move(builder.pool), std::move(definitions)));
+              finish_build(std::move(builder), std::move(root), std::move(definitions)));
     return allocate_validator(subtype, std::move(schema));
   });
 }
@@ -71,22 +70,10 @@ void validator_dealloc(PyObject* self) {
 }
 
 Result<Ref> union_impl(PyObject* schemas) {
-  if (!PyTuple_Check(schemas)) {
-    return with_argument_note(type_error("'object' is not an instance of 'tuple'"), "schemas");
-  }
-  const Py_ssize_t n = PyTuple_GET_SIZE(schemas);
-  SchemaBuilder builder;
-  std::vector<SchemaNode> definitions;
-  std::vector<SchemaNode> nodes;
-  nodes.reserve(static_cast<size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    QX_ASSIGN(SchemaNode node, compile_schema(PyTuple_GET_ITEM(schemas, i), builder, definitions));
-    nodes.push_back(std::move(node));
-  }
-  SchemaNode root = make_union_node(std::move(nodes));
-  builder.identity = {};
+  QX_ASSIGN(CompiledArguments args, compile_schemas_tuple(schemas));
   QX_ASSIGN(CompiledSchema schema,
-            finish_validator(std::move(root), std::move(builder.pool), std::move(definitions)));
+            finish_build(std::move(args.builder), make_union_node(std::move(args.nodes)),
+                         std::move(args.definitions)));
   return create_validator_object(std::move(schema));
 }
 
