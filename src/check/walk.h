@@ -62,7 +62,12 @@ using ErrorList = std::vector<ErrorRecord>;
 inline constexpr size_t kMaxRecursion = 128;
 
 struct RecursionGuard {
-  using Pair = std::pair<uint64_t, uint64_t>;
+  // Trivially constructible, so the array below is never filled on entry.
+  struct Pair {
+    uint64_t identity;
+    uint64_t definition;
+    bool operator==(const Pair&) const = default;
+  };
 
   bool contains(Pair pair) const {
     for (size_t i = count; i > 0; --i) {
@@ -72,7 +77,7 @@ struct RecursionGuard {
   }
   // False when the guard is full (the pair is then not inserted).
   bool insert(Pair pair) {
-    if (count == active.size()) return false;
+    if (count == kMaxRecursion) return false;
     active[count++] = pair;
     return true;
   }
@@ -81,8 +86,8 @@ struct RecursionGuard {
   size_t size() const { return count; }
 
   // Left uninitialised: only the first `count` pairs are ever read, and
-  // zeroing 2 KiB would cost every check more than its walk.
-  std::array<Pair, kMaxRecursion> active;
+  // filling 2 KiB would cost every check more than its walk.
+  Pair active[kMaxRecursion];
   size_t count = 0;
 };
 
