@@ -8,6 +8,7 @@
 #include "errors/records.h"
 #include "errors/texts.h"
 #include "py/once_cell.h"
+#include "py/text.h"
 #include "text/quote.h"
 
 namespace qx {
@@ -148,13 +149,9 @@ int is_multiple(PyObject* value, PyObject* divisor) {
 // a built index) the pattern is compiled for this one test. A value without
 // UTF-8 text, or a pattern that does not compile, does not match.
 bool matches_pattern(std::string_view pattern, PyObject* value, const WalkContext& ctx) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(value, &size);
-  if (data == nullptr) {
-    PyErr_Clear();
-    return false;
-  }
-  re2::StringPiece text(data, static_cast<size_t>(size));
+  std::string_view view;
+  if (!utf8_view(value, view)) return false;
+  re2::StringPiece text(view.data(), view.size());
   if (ctx.precompute != nullptr && !ctx.precompute->patterns.empty()) {
     auto hit = ctx.precompute->patterns.find(absl::string_view(pattern.data(), pattern.size()));
     if (hit != ctx.precompute->patterns.end()) return re2::RE2::PartialMatch(text, *hit->second);

@@ -1,10 +1,10 @@
 // The per-validator index: record keys, literal sets of unions and compiled patterns.
-#include "check/precompute.h"
-
 #include <string>
 #include <string_view>
 
+#include "check/precompute.h"
 #include "build/pattern.h"
+#include "py/text.h"
 #include "schema/measure.h"
 #include "validator/compiled_schema.h"
 
@@ -25,14 +25,7 @@ void index_record(const SchemaNode& record, Precompute& tables) {
 
 // The UTF-8 text of an exact str; false (nothing raised) when it has none.
 bool exact_str_text(PyObject* obj, std::string_view& text) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
-  if (data == nullptr) {
-    PyErr_Clear();  // a lone surrogate: no member of the text set can equal it
-    return false;
-  }
-  text = std::string_view(data, static_cast<size_t>(size));
-  return true;
+  return utf8_view(obj, text);  // a lone surrogate: no member of the text set can equal it
 }
 
 // Only unions made entirely of literals get sets; literals other than exact

@@ -7,6 +7,7 @@
 #include "errors/records.h"
 #include "errors/texts.h"
 #include "json/value.h"
+#include "py/text.h"
 #include "text/quote.h"
 
 namespace qx {
@@ -52,13 +53,8 @@ bool key_str(PyObject* key, std::string& out) {
 // field). A str without UTF-8 text (a lone surrogate) is undeclared.
 bool is_declared(PyObject* key, const absl::flat_hash_set<std::string_view>& declared) {
   if (!PyUnicode_Check(key)) return false;
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(key, &size);
-  if (data == nullptr) {
-    PyErr_Clear();
-    return false;
-  }
-  return declared.contains(std::string_view(data, static_cast<size_t>(size)));
+  std::string_view text;
+  return utf8_view(key, text) && declared.contains(text);
 }
 
 // Step over the declared fields, in declaration order. Returns false when
@@ -159,9 +155,9 @@ void check_record(const SchemaNode& record, ValueRef value, Path& path, const Wa
 bool check_pair(ValueRef key, const WalkContext& ctx, ValueRef value, const Clause& clause) {
   Path path;
   ErrorList errors;
-  if (!walk(clause.key, key, path, ctx, errors)) return false;
+  if (!accepts_at_once(clause.key, key) && !walk(clause.key, key, path, ctx, errors)) return false;
   errors.clear();
-  return walk(clause.value, value, path, ctx, errors);
+  return accepts_at_once(clause.value, value) || walk(clause.value, value, path, ctx, errors);
 }
 
 }  // namespace qx

@@ -5,6 +5,7 @@
 #include "absl/strings/string_view.h"
 #include "check/dict_items.h"
 #include "check/walk_kinds.h"
+#include "py/text.h"
 
 namespace qx {
 
@@ -103,18 +104,13 @@ bool python_first_pass(const SchemaNode& record, PyObject* dict, const WalkConte
   Probe probe(ctx);
   const FieldFinder finder(record, *ctx.precompute);
   uint64_t remaining = finder.required_count();
+  const bool has_fields = !record.fields.empty();
   size_t position = 0;
   const bool completed = for_each_dict_item(dict, ctx, [&](PyObject* key, PyObject* value) {
     KeyMatch match = KeyMatch::Undeclared;
-    if (PyUnicode_Check(key)) {
-      Py_ssize_t n = 0;
-      const char* text = PyUnicode_AsUTF8AndSize(key, &n);
-      if (text != nullptr) {
-        match = finder.visit(std::string_view(text, static_cast<size_t>(n)), position,
-                             ValueRef::python(value), probe, remaining);
-      } else {
-        PyErr_Clear();  // a lone surrogate names no field
-      }
+    std::string_view text;  // a str without UTF-8 text (a lone surrogate) names no field
+    if (has_fields && PyUnicode_Check(key) && utf8_view(key, text)) {
+      match = finder.visit(text, position, ValueRef::python(value), probe, remaining);
     }
     ++position;
     if (match == KeyMatch::Undeclared) {

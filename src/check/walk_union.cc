@@ -6,6 +6,7 @@
 #include "absl/strings/string_view.h"
 #include "check/walk_kinds.h"
 #include "errors/records.h"
+#include "py/text.h"
 
 namespace qx {
 
@@ -32,14 +33,10 @@ FastAnswer literal_fast_path(const SchemaNode& node, PyObject* obj, const WalkCo
     return sets.ints.contains(v) ? FastAnswer::Yes : FastAnswer::No;
   }
   if (PyUnicode_CheckExact(obj)) {
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(obj, &size);
-    if (text == nullptr) {
-      PyErr_Clear();
-      return FastAnswer::Unknown;
-    }
-    return sets.strs.contains(absl::string_view(text, static_cast<size_t>(size))) ? FastAnswer::Yes
-                                                                                  : FastAnswer::No;
+    std::string_view text;
+    if (!utf8_view(obj, text)) return FastAnswer::Unknown;
+    return sets.strs.contains(absl::string_view(text.data(), text.size())) ? FastAnswer::Yes
+                                                                           : FastAnswer::No;
   }
   return FastAnswer::Unknown;
 }
