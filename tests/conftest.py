@@ -1,10 +1,6 @@
+"""Shared test set-up: tests import helpers such as siphash_reference from this folder."""
+
+import os
 import sys
 
-import pytest
-
-import quendrix
-
-
-@pytest.fixture(scope="session")
-def q():
-    return quendrix
+sys.path.insert(0, os.path.dirname(__file__))
