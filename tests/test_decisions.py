@@ -180,6 +180,30 @@ class TestEmptiness:
     def test_integer_gaps(self, bounds, expected):
         assert V(Annotated[int, *bounds]).is_empty() is expected
 
+    @pytest.mark.parametrize(
+        "make",
+        [
+            lambda a, b: V(Annotated[str, Bound(min_length=5, max_length=3), ge(a), ge(b)]),
+            lambda a, b: intersection(
+                Annotated[str, ge(a), Bound(min_length=5)], Annotated[str, ge(b), Bound(max_length=3)]
+            ),
+        ],
+        ids=["refinement", "intersection"],
+    )
+    def test_contradicting_lengths_compare_no_bounds(self, make):
+        compared = []
+
+        class Noisy:
+            def __eq__(self, other):
+                compared.append(self)
+                return False
+
+            __lt__ = __gt__ = __eq__
+            __hash__ = object.__hash__
+
+        assert make(Noisy(), Noisy()).is_empty() is True
+        assert compared == []
+
 
 class TestSubtype:
     @pytest.mark.parametrize(
@@ -359,6 +383,14 @@ class TestBudget:
         left = union(*[Literal[v] for v in values])
         right = union(*[Literal[int(str(v))] for v in values])
         assert left.is_equivalent(right) is expected
+
+    def test_both_directions_of_equivalence_share_one_budget(self):
+        values = [10**6 + i for i in range(450)]
+        left = union(*[Literal[v] for v in values])
+        right = union(*[Literal[int(str(v))] for v in values])
+        # Each inclusion fits the budget alone; the two together do not.
+        assert left.is_subtype_of(right) and right.is_subtype_of(left)
+        assert left.is_equivalent(right) is False
 
     def test_large_equal_schema_is_cheap(self):
         v = union(*range(q.MAX_SCHEMA_NODES - 1))

@@ -10,13 +10,35 @@ namespace {
 
 constexpr EmptinessSummary kNotEmptyInexact{false, true, 0};
 
-// One pass over constraints in order, keeping the tightest bounds that the
-// oracle can order. A bound it cannot order is simply not used.
+// The bound test over constraints visited in order: lengths first, then one
+// pass over the numeric bounds keeping the tightest ones that the oracle can
+// order (a bound it cannot order is simply not used). Contradicting lengths
+// settle it before any bound is compared, so no comparison hook runs then.
 class BoundsFold {
  public:
   explicit BoundsFold(LeafOracle& oracle) : oracle_(oracle) {}
 
-  void add(const Constraint& c) {
+  // `each(visit)` calls `visit(const Constraint&)` on every constraint in order.
+  template <class Each>
+  bool unsat(const Each& each, bool integer) {
+    each([this](const Constraint& c) { add_length(c); });
+    if (has_min_len_ && has_max_len_ && min_len_ > max_len_) return true;
+    each([this](const Constraint& c) { add_bound(c); });
+    return bounds_unsat(integer);
+  }
+
+ private:
+  void add_length(const Constraint& c) {
+    if (c.kind == ConstraintKind::MinLen) {
+      min_len_ = std::max(min_len_, c.value);
+      has_min_len_ = true;
+    } else if (c.kind == ConstraintKind::MaxLen) {
+      max_len_ = std::min(max_len_, c.value);
+      has_max_len_ = true;
+    }
+  }
+
+  void add_bound(const Constraint& c) {
     switch (c.kind) {
       case ConstraintKind::Ge:
         tighten(lower_, c.value, false, 1);
@@ -31,13 +53,7 @@ class BoundsFold {
         tighten(upper_, c.value, true, -1);
         break;
       case ConstraintKind::MinLen:
-        min_len_ = std::max(min_len_, c.value);
-        has_min_len_ = true;
-        break;
       case ConstraintKind::MaxLen:
-        max_len_ = std::min(max_len_, c.value);
-        has_max_len_ = true;
-        break;
       case ConstraintKind::MultipleOf:
       case ConstraintKind::Predicate:
       case ConstraintKind::Regex:
@@ -45,8 +61,7 @@ class BoundsFold {
     }
   }
 
-  bool unsat(bool integer) {
-    if (has_min_len_ && has_max_len_ && min_len_ > max_len_) return true;
+  bool bounds_unsat(bool integer) {
     if (!lower_.present || !upper_.present) return false;
     const int8_t order = oracle_.compare_constants(lower_.index, upper_.index);
     if (order == 1) return true;
@@ -55,7 +70,6 @@ class BoundsFold {
                                                  upper_.exclusive) == kOracleYes;
   }
 
- private:
   struct Bound {
     bool present = false;
     bool exclusive = false;
@@ -252,24 +266,29 @@ EmptinessSummary intersection_emptiness(std::span<const SchemaNode* const> membe
 bool refinement_bounds_unsat(const std::vector<Constraint>& constraints, LeafOracle& oracle,
                              bool integer) {
   if (constraints.empty()) return false;
-  BoundsFold fold(oracle);
-  for (const Constraint& c : constraints) fold.add(c);
-  return fold.unsat(integer);
+  const auto each = [&](const auto& visit) {
+    for (const Constraint& c : constraints) visit(c);
+  };
+  return BoundsFold(oracle).unsat(each, integer);
 }
 
 bool intersection_bounds_unsat(std::span<const SchemaNode* const> members, LeafOracle& oracle) {
-  BoundsFold fold(oracle);
   bool any = false;
   bool integer = false;
   for (const SchemaNode* m : members) {
     integer = integer || is_integer_kind(*m);
-    if (m->kind != NodeKind::Refinement) continue;
-    for (const Constraint& c : m->constraints) {
-      fold.add(c);
-      any = true;
-    }
+    any = any || (m->kind == NodeKind::Refinement && !m->constraints.empty());
   }
-  return any && fold.unsat(integer);
+  if (!any) return false;
+  // Only the members' own constraints: those of a Refinement nested in a
+  // member's base are not gathered.
+  const auto each = [&](const auto& visit) {
+    for (const SchemaNode* m : members) {
+      if (m->kind != NodeKind::Refinement) continue;
+      for (const Constraint& c : m->constraints) visit(c);
+    }
+  };
+  return BoundsFold(oracle).unsat(each, integer);
 }
 
 EmptinessSummary node_emptiness(const SchemaNode& node, const DecisionContext& ctx) {
