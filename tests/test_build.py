@@ -411,6 +411,17 @@ class LoopDict(TypedDict):
     child: "LoopDict"
 
 
+class Bounded(TypedDict, total=False):
+    low: Required[Annotated[int, NS(ge=0)]]
+    name: Annotated[str, NS(min_length=1)]
+
+
+@dataclasses.dataclass
+class BoundedPair:
+    low: Annotated[int, NS(ge=0)]
+    point: "Point"
+
+
 class TestClassRecords:
     @pytest.mark.parametrize(
         "cls, literal",
@@ -475,6 +486,26 @@ class TestClassRecords:
         assert V(Point) != V(Pair)
         assert V(Plain) != V(tuple)
         assert V(Pair) != V(tuple)
+
+    def test_typeddict_fields_keep_their_metadata(self):
+        assert repr(V(Bounded)) == "{'low': Annotated[int, Ge(0)], 'name?': Annotated[str, MinLen(1)]}"
+
+    @pytest.mark.parametrize(
+        "value, member",
+        [
+            (BoundedPair(0, Point(1)), True),
+            (BoundedPair(-1, Point(1)), False),
+            (BoundedPair(0, (1, "a")), False),
+        ],
+    )
+    def test_object_fields_keep_metadata_and_resolve_names(self, value, member):
+        assert V(BoundedPair).is_valid(value) is member
+
+    def test_hints_that_are_not_a_dict(self, monkeypatch):
+        # typing.get_type_hints is looked up afresh on every build.
+        monkeypatch.setattr(typing, "get_type_hints", lambda cls, include_extras: [("x", int)])
+        with pytest.raises(TypeError, match="'list' object cannot be converted to 'dict'"):
+            V(Point)
 
 
 class TestProtocolsAliasesNewTypes:
