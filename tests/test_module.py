@@ -190,6 +190,76 @@ class TestEqualityAndHash:
             for c in (copy.copy(v), copy.deepcopy(v), v.__deepcopy__({})):
                 assert c == v and c is not v and hash(c) == hash(v)
 
+    def test_copies_share_pooled_objects(self):
+        token = Token()
+        v = m.Validator([token, {"a": token}])
+        before = sys.getrefcount(token)
+        copies = [copy.copy(v), copy.deepcopy(v), v.__deepcopy__({})]
+        assert sys.getrefcount(token) == before + 3
+        for c in copies:
+            assert c == v and hash(c) == hash(v)
+            assert c.is_valid([token, {"a": token}])
+            assert not c.is_valid([Token(), {"a": token}])
+        del copies, c
+        assert sys.getrefcount(token) == before
+
+    @pytest.mark.parametrize(
+        "left, right, equal",
+        [
+            (lambda: Token(), lambda: Token(), False),
+            (lambda: Loud(), lambda: Loud(), True),
+            (lambda: Loud(ValueError("no")), lambda: Loud(), False),
+            (lambda: Loud(KeyboardInterrupt()), lambda: Loud(), False),
+        ],
+    )
+    def test_pooled_objects_compare_with_python_equality(self, left, right, equal):
+        a, b = m.Validator(left()), m.Validator(right())
+        assert (a == b) is equal
+        assert (a != b) is (not equal)
+
+
+class Token:
+    """Equal only to itself."""
+
+
+class Loud:
+    """Equal to every other Loud, unless it was given an exception to raise."""
+
+    def __init__(self, exc=None):
+        self.exc = exc
+
+    def __eq__(self, other):
+        if self.exc is not None:
+            raise self.exc
+        return isinstance(other, Loud)
+
+    __hash__ = object.__hash__
+
+
+class TestUnionConstructor:
+    def test_first_failing_argument_wins_and_later_ones_are_not_compiled(self):
+        probed = []
+
+        class Probe:
+            def __getattr__(self, name):
+                probed.append(name)
+                raise AttributeError(name)
+
+        with pytest.raises(NotImplementedError, match="^a tuple literal is not a schema"):
+            m.union(int, (int, str), {1}, Probe())
+        assert probed == []
+
+    @pytest.mark.parametrize(
+        "left, right, equal",
+        [
+            (lambda: m.union(int, int), lambda: m.union(int), False),
+            (lambda: m.union(int), lambda: m.Validator(int), False),
+            (lambda: m.union(int, str), lambda: m.Validator(int | str), True),
+        ],
+    )
+    def test_members_are_kept_as_given(self, left, right, equal):
+        assert (left() == right()) is equal
+
 
 class TestSipHashReference:
     """The reference used above, checked against the published SipHash-2-4 vectors."""
