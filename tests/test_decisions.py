@@ -1,6 +1,9 @@
 """is_empty, is_subtype_of and is_equivalent: proofs, refusals, Python failures and the work budget."""
 
 import dataclasses
+import subprocess
+import sys
+import textwrap
 import decimal
 import fractions
 from typing import Annotated, Any, Literal, NotRequired, TypedDict
@@ -396,3 +399,32 @@ class TestBudget:
         v = union(*range(q.MAX_SCHEMA_NODES - 1))
         assert v.is_subtype_of(v)
         assert v.is_equivalent(v)
+
+
+class TestNativeStack:
+    def test_deep_coinductive_proof_on_a_small_thread_stack(self):
+        # Two recursive lists whose cycles differ by one level drive the proof
+        # thousands of steps deep; on a 128 KiB thread it must answer, not crash.
+        code = textwrap.dedent(
+            """
+            import threading
+            import quendrix as q
+
+            def nest(s, k):
+                for _ in range(k):
+                    s = list[s]
+                return s
+
+            e = q.recursive(lambda s: q.union(None, nest(s, 63)))
+            d = q.recursive(lambda s: q.union(None, nest(s, 62)))
+            answers = []
+            threading.stack_size(128 * 1024)
+            t = threading.Thread(target=lambda: answers.extend([e.is_subtype_of(d), d.is_equivalent(e)]))
+            t.start()
+            t.join()
+            print(answers)
+            """
+        )
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+        assert done.returncode == 0, done.stderr
+        assert done.stdout.strip() in ("[False, False]", "[True, False]")

@@ -10,7 +10,12 @@ namespace qx {
 // "not shown", so a query that runs out answers False.
 struct WorkBudget {
   static constexpr uint32_t kQuerySteps = 1'000'000;
+  // Nested steps of one query, bounded so that a deep coinductive proof can
+  // never exhaust a thread's native stack: past the bound the query spends
+  // its whole budget and so answers False, as when it runs out of steps.
+  static constexpr uint32_t kMaxDepth = 512;
   uint32_t remaining = kQuerySteps;
+  uint32_t depth = 0;
 
   // Spends one step; false (spending nothing) when none is left.
   bool spend() noexcept {
@@ -18,6 +23,20 @@ struct WorkBudget {
     --remaining;
     return true;
   }
+};
+
+// Counts one nested step of a query for as long as it lives.
+class DepthScope {
+ public:
+  explicit DepthScope(WorkBudget& budget) noexcept : budget_(budget) {
+    if (++budget_.depth > WorkBudget::kMaxDepth) budget_.remaining = 0;
+  }
+  ~DepthScope() { --budget_.depth; }
+  DepthScope(const DepthScope&) = delete;
+  DepthScope& operator=(const DepthScope&) = delete;
+
+ private:
+  WorkBudget& budget_;
 };
 
 }  // namespace qx

@@ -210,6 +210,7 @@ bool item_shape_emptiness(const ItemShape& shape, const DecisionContext& ctx,
 
 EmptinessSummary emptiness_rec(const SchemaNode& node, const DecisionContext& ctx,
                                DefinitionStack& stack) {
+  DepthScope depth(ctx.budget);
   if (!ctx.budget.spend()) return kNotEmptyInexact;
   switch (node.kind) {
     case NodeKind::Anything:

@@ -65,6 +65,7 @@ bool subtype_rec(const SchemaNode& a_in, const SchemaNode& b_in, const DecisionC
                  AssumptionStack& stack) {
   const SchemaNode* a = &a_in;
   const SchemaNode* b = &b_in;
+  DepthScope depth(ctx.budget);
   // Each pass is one step; the restarts below re-enter it instead of recursing.
   for (;;) {
     if (!ctx.budget.spend()) return false;
