@@ -30,6 +30,16 @@ class StrSub(str):
     pass
 
 
+class OwnHashKey(str):
+    """A key equal only to itself: a dict may hold it beside the same text."""
+
+    def __hash__(self):
+        return 12345
+
+    def __eq__(self, other):
+        return self is other
+
+
 class FloatSub(float):
     pass
 
@@ -264,6 +274,23 @@ class TestRecords:
         schema = Validator({"a": Literal[token], "b?": int, "c?": int})
         with pytest.raises(RuntimeError, match="^dictionary keys changed during iteration$"):
             schema.is_valid(box)
+
+    @pytest.mark.parametrize(
+        ("value", "member"),
+        [
+            ({"a": 1, OwnHashKey("a"): 2}, False),
+            ({OwnHashKey("a"): 1, OwnHashKey("a"): 2}, False),
+            ({"a": 1, OwnHashKey("b"): 2}, True),
+            ({OwnHashKey("a"): 1, StrSub("b"): 2}, True),
+            ({OwnHashKey("a"): 1, OwnHashKey("a"): 2, "b": 3}, True),
+        ],
+    )
+    def test_two_keys_of_one_text_name_one_field(self, value, member):
+        # Each required field counts once, however many keys carry its name.
+        schema = Validator({"a": int, "b": int})
+        assert schema.is_valid(value) is member
+        if not member:
+            assert ("missing_key", ("b",), 'required key "b"') in records(schema, value)
 
     def test_verdict_changing_between_passes_gives_default_record(self):
         answers = iter([False, True])

@@ -96,6 +96,24 @@ bool clauses_accept(const SchemaNode& record, ValueRef key, ValueRef value, cons
   return false;
 }
 
+// Whether every required field is named by some key of the dict. Reads keys
+// only (no Python code runs), so the dict cannot change meanwhile.
+bool every_required_named(const SchemaNode& record, PyObject* dict) {
+  for (const RecordField& field : record.fields) {
+    if (!field.required) continue;
+    bool named = false;
+    Py_ssize_t pos = 0;
+    Ref key;
+    Ref value;
+    while (!named && dict_next(dict, pos, key, value)) {
+      std::string_view text;
+      named = PyUnicode_Check(key.get()) && utf8_view(key.get(), text) && text == field.name;
+    }
+    if (!named) return false;
+  }
+  return true;
+}
+
 // Reads the dict through its storage: a subclass's overridden methods never
 // run. Code run by a member's check may change the dict; that ends the check
 // (for_each_dict_item).
@@ -105,12 +123,18 @@ bool python_first_pass(const SchemaNode& record, PyObject* dict, const WalkConte
   const FieldFinder finder(record, *ctx.precompute);
   uint64_t remaining = finder.required_count();
   const bool has_fields = !record.fields.empty();
+  // Exact str keys of one dict never share a text, so counting them counts
+  // distinct fields. A str subclass may bring its own hash and equality and
+  // sit beside a key of the same text; once such a key has counted, a count
+  // of zero is confirmed by name before it is believed.
+  bool counted_subclass = false;
   size_t position = 0;
   const bool completed = for_each_dict_item(dict, ctx, [&](PyObject* key, PyObject* value) {
     KeyMatch match = KeyMatch::Undeclared;
     std::string_view text;  // a str without UTF-8 text (a lone surrogate) names no field
     if (has_fields && PyUnicode_Check(key) && utf8_view(key, text)) {
       match = finder.visit(text, position, ValueRef::python(value), probe, remaining);
+      counted_subclass |= match == KeyMatch::Accepted && !PyUnicode_CheckExact(key);
     }
     ++position;
     if (match == KeyMatch::Undeclared) {
@@ -118,7 +142,8 @@ bool python_first_pass(const SchemaNode& record, PyObject* dict, const WalkConte
     }
     return match == KeyMatch::Accepted;
   });
-  return completed && remaining == 0;
+  if (!completed || remaining != 0) return false;
+  return !counted_subclass || every_required_named(record, dict);
 }
 
 // The last member named `name`, or null: of repeated keys only the last counts.
