@@ -427,7 +427,7 @@ class TestNativeStack:
             """
         )
         # Sanitizer builds grow every native frame several times over.
-        stack_kib = 1024 if "asan" in os.environ.get("LD_PRELOAD", "") else 256
+        stack_kib = 4096 if "asan" in os.environ.get("LD_PRELOAD", "") else 256
         code = code.replace("{stack_kib}", str(stack_kib))
         done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
         assert done.returncode == 0, done.stderr
