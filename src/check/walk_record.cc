@@ -36,6 +36,7 @@ struct FieldFinder {
   const DeclaredKeys* keys = nullptr;
 
   FieldFinder(const SchemaNode& r, const Precompute& pre) : record(r) {
+    if (r.fields.empty()) return;  // dict[K, V]: nothing to find, no index to look up
     auto hit = pre.records.find(&r);
     if (hit != pre.records.end() && hit->second.positions.size() == r.fields.size()) {
       keys = &hit->second;

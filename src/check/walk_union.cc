@@ -13,6 +13,7 @@ namespace qx {
 namespace {
 
 constexpr size_t kScoredBranches = 64;
+constexpr size_t kTypeProbeMembers = 4;
 
 enum class FastAnswer { No, Yes, Unknown };
 
@@ -92,6 +93,13 @@ size_t branch_score(const ErrorList& records, size_t base) {
 
 bool walk_union(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
                 ErrorList& errors) {
+  // A member that the type alone decides costs less than a set lookup in a
+  // small union; like the sets, it answers the first pass exactly.
+  if (node.members.size() <= kTypeProbeMembers) {
+    for (const SchemaNode& member : node.members) {
+      if (accepts_at_once(member, value)) return true;
+    }
+  }
   // The sets answer the first pass exactly, so every mode may ask them.
   const FastAnswer fast =
       value.is_json() ? FastAnswer::Unknown : literal_fast_path(node, value.obj, ctx);
