@@ -1,6 +1,6 @@
 // Open and close: every record with declared fields admits any undeclared key, or none.
 #include "algebra/algebra.h"
-#include "algebra/rewrite.h"
+#include "schema/rewrite.h"
 #include "build/limits.h"
 
 namespace qx {

@@ -1,6 +1,6 @@
 // Simplify: one bottom-up pass that rewrites a schema into its reduced, canonical form.
 #include "algebra/order.h"
-#include "algebra/rewrite.h"
+#include "schema/rewrite.h"
 #include "algebra/simplify.h"
 #include "build/limits.h"
 

@@ -1,6 +1,8 @@
 // Schema trees: constructors, deep clone, structural equality and the (items, rest) view.
 #include "schema/node.h"
 
+#include "schema/rewrite.h"
+
 namespace qx {
 
 SchemaNode::~SchemaNode() = default;
@@ -88,29 +90,15 @@ SchemaNode clone_schema_node(const SchemaNode& node) {
 }
 
 ItemShape clone_item_shape(const ItemShape& shape) {
-  ItemShape s(shape.kind);
-  if (shape.node) s.node = std::make_unique<SchemaNode>(clone_schema_node(*shape.node));
-  s.parts = clone_item_shape_vec(shape.parts);
-  if (shape.inner) s.inner = std::make_unique<ItemShape>(clone_item_shape(*shape.inner));
-  return s;
+  return map_item_shape(shape, clone_schema_node);
 }
 
 std::vector<RecordField> clone_record_fields(const std::vector<RecordField>& fields) {
-  std::vector<RecordField> out;
-  out.reserve(fields.size());
-  for (const RecordField& f : fields) {
-    out.push_back(RecordField{f.name, clone_schema_node(f.node), f.required});
-  }
-  return out;
+  return map_fields(fields, clone_schema_node);
 }
 
 std::vector<Clause> clone_clauses(const std::vector<Clause>& clauses) {
-  std::vector<Clause> out;
-  out.reserve(clauses.size());
-  for (const Clause& c : clauses) {
-    out.push_back(Clause{clone_schema_node(c.key), clone_schema_node(c.value)});
-  }
-  return out;
+  return map_clauses(clauses, clone_schema_node);
 }
 
 std::vector<ItemShape> clone_item_shape_vec(const std::vector<ItemShape>& shapes) {
@@ -121,10 +109,7 @@ std::vector<ItemShape> clone_item_shape_vec(const std::vector<ItemShape>& shapes
 }
 
 std::vector<SchemaNode> clone_schema_node_vec(const std::vector<SchemaNode>& nodes) {
-  std::vector<SchemaNode> out;
-  out.reserve(nodes.size());
-  for (const SchemaNode& n : nodes) out.push_back(clone_schema_node(n));
-  return out;
+  return map_nodes(nodes, clone_schema_node);
 }
 
 std::vector<Constraint> clone_constraint_vec(const std::vector<Constraint>& constraints) {

@@ -1,6 +1,8 @@
 // The constants pool, the builder that fills it, and import of another validator's schema.
 #include "schema/pool.h"
 
+#include "schema/rewrite.h"
+
 namespace qx {
 
 ConstantsPool& ConstantsPool::operator=(ConstantsPool&& other) noexcept {
@@ -58,34 +60,28 @@ uint64_t map_index(const std::vector<uint64_t>& table, uint64_t i) {
 }
 }  // namespace
 
+namespace {
+// remap_node with the table and offset bound, for the shared mapping helpers.
+struct Remap {
+  const std::vector<uint64_t>& table;
+  uint64_t offset;
+  SchemaNode operator()(const SchemaNode& n) const { return remap_node(n, table, offset); }
+};
+}  // namespace
+
 std::vector<RecordField> remap_record_fields(const std::vector<RecordField>& fields,
                                              const std::vector<uint64_t>& table, uint64_t offset) {
-  std::vector<RecordField> out;
-  out.reserve(fields.size());
-  for (const RecordField& f : fields) {
-    out.push_back(RecordField{f.name, remap_node(f.node, table, offset), f.required});
-  }
-  return out;
+  return map_fields(fields, Remap{table, offset});
 }
 
 std::vector<SchemaNode> remap_node_vec(const std::vector<SchemaNode>& nodes,
                                        const std::vector<uint64_t>& table, uint64_t offset) {
-  std::vector<SchemaNode> out;
-  out.reserve(nodes.size());
-  for (const SchemaNode& n : nodes) out.push_back(remap_node(n, table, offset));
-  return out;
+  return map_nodes(nodes, Remap{table, offset});
 }
 
 ItemShape remap_item_shape(const ItemShape& shape, const std::vector<uint64_t>& table,
                            uint64_t offset) {
-  ItemShape s(shape.kind);
-  if (shape.node) s.node = std::make_unique<SchemaNode>(remap_node(*shape.node, table, offset));
-  s.parts.reserve(shape.parts.size());
-  for (const ItemShape& p : shape.parts) s.parts.push_back(remap_item_shape(p, table, offset));
-  if (shape.inner) {
-    s.inner = std::make_unique<ItemShape>(remap_item_shape(*shape.inner, table, offset));
-  }
-  return s;
+  return map_item_shape(shape, Remap{table, offset});
 }
 
 SchemaNode remap_node(const SchemaNode& node, const std::vector<uint64_t>& table,
@@ -109,10 +105,7 @@ SchemaNode remap_node(const SchemaNode& node, const std::vector<uint64_t>& table
   if (node.shape) n.shape = std::make_unique<ItemShape>(remap_item_shape(*node.shape, table, offset));
   n.members = remap_node_vec(node.members, table, offset);
   n.fields = remap_record_fields(node.fields, table, offset);
-  n.clauses.reserve(node.clauses.size());
-  for (const Clause& c : node.clauses) {
-    n.clauses.push_back(Clause{remap_node(c.key, table, offset), remap_node(c.value, table, offset)});
-  }
+  n.clauses = map_clauses(node.clauses, Remap{table, offset});
   n.constraints = node.constraints;
   for (Constraint& c : n.constraints) {
     switch (c.kind) {

@@ -1,4 +1,4 @@
-// Tree rewrites shared by simplify, open and close: shapes and fields mapped node by node.
+// Tree rewrites shared by clone, import, simplify, open and close: shapes, fields, clauses and member lists mapped node by node.
 #pragma once
 
 #include <vector>
