@@ -5,6 +5,7 @@
 #include "build/compile.h"
 #include "build/frontend.h"
 #include "build/pattern.h"
+#include "py/text.h"
 #include "text/quote.h"
 
 namespace qx {
@@ -65,14 +66,11 @@ bool equals_zero(PyObject* value) {
 // The pattern text of an item, when it has a str `pattern` that encodes as UTF-8.
 std::optional<std::string_view> pattern_text(PyObject* item, Ref& holder) {
   holder = probe(item, "pattern");
-  if (!holder || !PyUnicode_Check(holder.get())) return std::nullopt;
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(holder.get(), &size);
-  if (data == nullptr) {
-    PyErr_Clear();
+  std::string_view text;
+  if (!holder || !PyUnicode_Check(holder.get()) || !utf8_view(holder.get(), text)) {
     return std::nullopt;
   }
-  return std::string_view(data, static_cast<size_t>(size));
+  return text;
 }
 
 [[gnu::cold]] [[gnu::noinline]] Error invalid_pattern(std::string_view pattern,

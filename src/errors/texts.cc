@@ -2,6 +2,7 @@
 #include "errors/texts.h"
 
 #include "py/ref.h"
+#include "py/text.h"
 
 namespace qx {
 
@@ -23,13 +24,9 @@ std::string truncate_text(std::string_view text, size_t limit) {
 
 namespace {
 bool utf8_of(PyObject* str, std::string& out) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(str, &size);
-  if (data == nullptr) {
-    PyErr_Clear();
-    return false;
-  }
-  out.assign(data, static_cast<size_t>(size));
+  std::string_view view;
+  if (!utf8_view(str, view)) return false;
+  out.assign(view);
   return true;
 }
 }  // namespace
@@ -74,11 +71,8 @@ std::string repr_text(PyObject* obj) {
 
 std::string class_name_text(PyObject* cls) {
   Ref name = Ref::steal(PyObject_GetAttrString(cls, "__name__"));
-  if (name && PyUnicode_Check(name.get())) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(name.get(), &size);
-    if (data != nullptr) return std::string(data, static_cast<size_t>(size));
-  }
+  std::string_view text;
+  if (name && PyUnicode_Check(name.get()) && utf8_view(name.get(), text)) return std::string(text);
   PyErr_Clear();
   return repr_text(cls);
 }
