@@ -1,7 +1,7 @@
 // The extension module: its definition and the exec step that publishes its attributes.
 #include <Python.h>
 
-#include "build/limits.h"
+#include "compile/limits.h"
 #include "exception/validation_error.h"
 #include "py/boundary.h"
 #include "validator/entries.h"

@@ -2,9 +2,9 @@
 #include "algebra/combinators.h"
 
 #include "algebra/algebra.h"
-#include "build/compile.h"
-#include "build/constructors.h"
-#include "build/limits.h"
+#include "compile/compile.h"
+#include "compile/constructors.h"
+#include "compile/limits.h"
 #include "py/args.h"
 
 namespace qx {

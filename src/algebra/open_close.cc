@@ -1,7 +1,7 @@
 // Open and close: every record with declared fields admits any undeclared key, or none.
 #include "algebra/algebra.h"
 #include "schema/rewrite.h"
-#include "build/limits.h"
+#include "compile/limits.h"
 
 namespace qx {
 

@@ -2,7 +2,7 @@
 #include "algebra/order.h"
 #include "schema/rewrite.h"
 #include "algebra/simplify.h"
-#include "build/limits.h"
+#include "compile/limits.h"
 
 namespace qx {
 

@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "absl/strings/string_view.h"
-#include "build/pattern.h"
+#include "compile/pattern.h"
 #include "check/walk.h"
 #include "errors/records.h"
 #include "errors/texts.h"

@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "check/precompute.h"
-#include "build/pattern.h"
+#include "compile/pattern.h"
 #include "py/text.h"
 #include "schema/measure.h"
 #include "validator/compiled_schema.h"

@@ -1,6 +1,6 @@
 // Module functions: union, intersection, complement and recursive.
 #include "algebra/algebra.h"
-#include "build/recursive.h"
+#include "compile/recursive.h"
 #include "py/args.h"
 #include "py/boundary.h"
 #include "validator/entries.h"

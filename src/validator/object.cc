@@ -1,9 +1,9 @@
 // Validator objects: creation, typed access, copies, destruction and the two plain constructors.
 #include <new>
 
-#include "build/compile.h"
-#include "build/constructors.h"
-#include "build/limits.h"
+#include "compile/compile.h"
+#include "compile/constructors.h"
+#include "compile/limits.h"
 #include "py/args.h"
 #include "py/boundary.h"
 #include "validator/entries.h"

@@ -1,11 +1,11 @@
 // recursive(builder): compiles the user's body and ties its self-reference into a back edge.
-#include "build/recursive.h"
+#include "compile/recursive.h"
 
 #include <atomic>
 #include <utility>
 
-#include "build/compile.h"
-#include "build/limits.h"
+#include "compile/compile.h"
+#include "compile/limits.h"
 #include "schema/measure.h"
 #include "validator/validator.h"
 

@@ -1,5 +1,5 @@
 // The gate every constructed validator passes: depth, definition and node limits.
-#include "build/limits.h"
+#include "compile/limits.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,7 +1,7 @@
 // Typing forms and sequence literals: parameterised generics, unions, literals, tuples, [A, B].
-#include "build/compile.h"
-#include "build/constructors.h"
-#include "build/frontend.h"
+#include "compile/compile.h"
+#include "compile/constructors.h"
+#include "compile/frontend.h"
 #include "errors/texts.h"
 
 namespace qx {

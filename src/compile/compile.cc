@@ -1,11 +1,11 @@
 // The spec compiler: one Python spec to one schema tree over the builder's pool.
-#include "build/compile.h"
+#include "compile/compile.h"
 
 #include <cstdint>
 #include <string>
 
-#include "build/frontend.h"
-#include "build/limits.h"
+#include "compile/frontend.h"
+#include "compile/limits.h"
 #include "errors/texts.h"
 #include "py/args.h"
 #include "py/once_cell.h"

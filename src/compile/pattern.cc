@@ -1,5 +1,5 @@
 // Pattern constraints: compiling a pattern text as a whole-string regular expression.
-#include "build/pattern.h"
+#include "compile/pattern.h"
 
 #include <cstdio>
 #include <span>

@@ -2,9 +2,9 @@
 #include <optional>
 #include <string>
 
-#include "build/compile.h"
-#include "build/frontend.h"
-#include "build/pattern.h"
+#include "compile/compile.h"
+#include "compile/frontend.h"
+#include "compile/pattern.h"
 #include "py/text.h"
 #include "text/quote.h"
 

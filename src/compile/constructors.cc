@@ -1,5 +1,5 @@
 // Small constructors every builder shares: unions, dict records and element shapes.
-#include "build/constructors.h"
+#include "compile/constructors.h"
 
 namespace qx {
 

@@ -1,8 +1,8 @@
 // Records from classes: TypedDicts become Records, dataclasses and named tuples Objects.
 #include <string>
 
-#include "build/compile.h"
-#include "build/frontend.h"
+#include "compile/compile.h"
+#include "compile/frontend.h"
 
 namespace qx {
 
