@@ -7,6 +7,7 @@ import sys
 import textwrap
 import decimal
 import fractions
+import math
 from typing import Annotated, Any, Literal, NotRequired, TypedDict
 
 import pytest
@@ -314,6 +315,58 @@ class TestEquivalence:
 
     def test_recursive_definitions_compared_structurally(self):
         assert nested_tree(int).is_equivalent(nested_tree(int))
+
+
+def positive_sign(x):
+    return math.copysign(1, x) > 0
+
+
+class EqualsAnything:
+    def __eq__(self, other):
+        return True
+
+    __hash__ = object.__hash__
+
+
+ANY_EQUAL = EqualsAnything()
+
+
+class TestLiteralsStandForTheirEquals:
+    """A literal holds every value of its exact type equal to it, not only the pooled one."""
+
+    @pytest.mark.parametrize(
+        "a, b",
+        [
+            (frozenset({1.0}), frozenset[float]),  # frozenset({1}) is in the left only
+            (0.0, Annotated[float, positive_sign]),  # -0.0 is in the left only
+            (Literal[-0.0], Annotated[float, lambda x: not positive_sign(x)]),
+            (Literal[ANY_EQUAL], Annotated[EqualsAnything, lambda x: x is ANY_EQUAL]),
+        ],
+    )
+    def test_no_inclusion_from_the_pooled_value_alone(self, a, b):
+        assert V(a).is_subtype_of(b) is False
+        assert V(a).is_equivalent(intersection(a, b)) is False
+
+    def test_frozenset_intersection_is_not_the_literal(self):
+        both = intersection(frozenset({1.0}), frozenset[float])
+        assert V(frozenset({1.0})).is_valid(frozenset({1})) and not both.is_valid(frozenset({1}))
+        assert both.is_equivalent(frozenset({1.0})) is False
+
+    @pytest.mark.parametrize(
+        "a, b",
+        [
+            (Literal[3], int),
+            (Literal[True], int),
+            (Literal["a"], str),
+            (Literal[b"a"], bytes),
+            (Literal[None], None),
+            (1.5, float),
+            (1.5, Annotated[float, positive_sign]),
+            (Literal[float("inf")], Annotated[float, positive_sign]),
+        ],
+    )
+    def test_interchangeable_equals_keep_their_proofs(self, a, b):
+        assert V(a).is_subtype_of(b) is True
 
 
 class TestPythonFailuresStayInside:

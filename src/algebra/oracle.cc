@@ -9,6 +9,17 @@ namespace qx {
 
 namespace {
 
+// A literal holds every value of its exact type that compares equal to the
+// pooled one, yet the walk sees the pooled value alone. Its verdict speaks for
+// the whole set only where equal values of that type are interchangeable:
+// frozenset({1.0}) also holds frozenset({1}), and 0.0 also holds -0.0, which a
+// predicate can tell apart. Elsewhere a yes and a no are equally unfounded.
+bool speaks_for_its_equals(PyObject* literal) {
+  if (PyFloat_CheckExact(literal)) return PyFloat_AS_DOUBLE(literal) != 0.0;
+  return PyLong_CheckExact(literal) || PyBool_Check(literal) || PyUnicode_CheckExact(literal) ||
+         PyBytes_CheckExact(literal) || literal == Py_None;
+}
+
 // Drops whatever exception a failed C API call left pending: a decision
 // never raises from Python code it runs.
 void discard_exception() { PyErr_Clear(); }
@@ -86,7 +97,7 @@ uint8_t PoolOracle::leaf_subtype(const SchemaNode& a, const SchemaNode& b) {
     }
     case NodeKind::Literal: {
       PyObject* literal = pool_.get(a.index);
-      if (literal == nullptr) return kOracleCannotTell;
+      if (literal == nullptr || !speaks_for_its_equals(literal)) return kOracleCannotTell;
       return literal_member(literal, b);
     }
     case NodeKind::Anything:
