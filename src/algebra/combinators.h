@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "py/result.h"
+#include "schema/compiled_schema.h"
 #include "schema/node.h"
 #include "schema/pool.h"
-#include "validator/compiled_schema.h"
 
 namespace qx {
 

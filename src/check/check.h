@@ -4,7 +4,7 @@
 #include <Python.h>
 
 #include "py/result.h"
-#include "validator/compiled_schema.h"
+#include "schema/compiled_schema.h"
 
 namespace qx {
 

@@ -5,8 +5,8 @@
 #include "check/precompute.h"
 #include "compile/pattern.h"
 #include "py/text.h"
+#include "schema/compiled_schema.h"
 #include "schema/measure.h"
-#include "validator/compiled_schema.h"
 
 namespace qx {
 

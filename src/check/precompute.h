@@ -1,41 +1,12 @@
-// The per-validator index a check consults to go faster; holds no Python objects.
+// Building the per-validator index a check consults to go faster.
 #pragma once
 
-#include <cstdint>
 #include <memory>
-#include <string>
 
-#include "absl/container/flat_hash_map.h"
-#include "absl/container/flat_hash_set.h"
-#include "re2/re2.h"
-#include "schema/node.h"
-#include "schema/pool.h"
+#include "schema/compiled_schema.h"
+#include "schema/precompute.h"
 
 namespace qx {
-
-// A record's declared field names to field positions, and how many fields are required.
-struct DeclaredKeys {
-  absl::flat_hash_map<std::string, uint32_t> positions;
-  uint64_t required = 0;
-};
-
-// The exact-int values (fitting 64 bits) and exact-str texts of a union
-// whose members are all literals.
-struct LiteralSets {
-  absl::flat_hash_set<int64_t> ints;
-  absl::flat_hash_set<std::string> strs;
-};
-
-// An accelerator, never a source of truth: a missing entry sends the walk
-// down its slower road with the same verdict. Keys are addresses of nodes
-// inside one CompiledSchema, so an index never moves to another schema.
-struct Precompute {
-  absl::flat_hash_map<const SchemaNode*, DeclaredKeys> records;  // keyed by Record node
-  absl::flat_hash_map<const SchemaNode*, LiteralSets> unions;    // keyed by Union node
-  absl::flat_hash_map<std::string, std::unique_ptr<re2::RE2>> patterns;  // keyed by pattern text
-};
-
-struct CompiledSchema;
 
 // Builds the index over the root and every definition. Runs no Python code;
 // needs an attached thread only to read exact int and str objects.

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "py/result.h"
-#include "validator/compiled_schema.h"
+#include "schema/compiled_schema.h"
 
 namespace qx {
 

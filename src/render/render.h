@@ -2,7 +2,7 @@
 #pragma once
 
 #include "py/result.h"
-#include "validator/compiled_schema.h"
+#include "schema/compiled_schema.h"
 
 namespace qx {
 

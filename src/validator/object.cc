@@ -11,11 +11,6 @@
 
 namespace qx {
 
-CompiledSchema clone_compiled_schema(const CompiledSchema& schema) {
-  return CompiledSchema(clone_schema_node(schema.root), schema.pool.clone(),
-                        clone_schema_node_vec(schema.definitions));
-}
-
 namespace {
 Result<Ref> allocate_validator(PyTypeObject* type, CompiledSchema schema) {
   PyObject* obj = type->tp_alloc(type, 0);

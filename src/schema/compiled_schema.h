@@ -3,10 +3,10 @@
 
 #include <vector>
 
-#include "check/precompute.h"
 #include "py/once_cell.h"
 #include "schema/node.h"
 #include "schema/pool.h"
+#include "schema/precompute.h"
 
 namespace qx {
 
