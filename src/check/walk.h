@@ -11,50 +11,12 @@
 #include <vector>
 
 #include "check/precompute.h"
-#include "json/value.h"
+#include "errors/records.h"
 #include "py/ref.h"
 #include "schema/node.h"
 #include "schema/pool.h"
 
 namespace qx {
-
-enum class WalkMode : uint8_t { Collect = 0, FailFast = 1, Membership = 2 };
-
-// The value under check, borrowed: a Python object or a parsed JSON value.
-struct ValueRef {
-  PyObject* obj = nullptr;
-  const json::Value* json = nullptr;
-
-  static ValueRef python(PyObject* o) { return ValueRef{o, nullptr}; }
-  static ValueRef parsed(const json::Value* v) { return ValueRef{nullptr, v}; }
-  bool is_json() const { return json != nullptr; }
-  // The identity the recursion guard keys on.
-  uint64_t identity() const {
-    return is_json() ? reinterpret_cast<uintptr_t>(json) : reinterpret_cast<uintptr_t>(obj);
-  }
-};
-
-// One step of an error path: a record key or attribute name, or a position.
-struct PathSegment {
-  bool is_index = false;
-  uint64_t index = 0;
-  std::string key;
-
-  static PathSegment of_key(std::string k) { return PathSegment{false, 0, std::move(k)}; }
-  static PathSegment of_index(uint64_t i) { return PathSegment{true, i, {}}; }
-};
-
-using Path = std::vector<PathSegment>;
-
-// One failure. `code` is a static text, never owned.
-struct ErrorRecord {
-  Path path;
-  std::string expected;
-  std::string value;
-  const char* code = "";
-};
-
-using ErrorList = std::vector<ErrorRecord>;
 
 // Pairs of (value identity, definition index) currently being walked, at
 // most kMaxRecursion of them. Held inline: a depth this small is searched
