@@ -1,10 +1,10 @@
 // The Validator method table: argument extraction around each method's work.
 #include "algebra/algebra.h"
 #include "check/check.h"
-#include "json/entry.h"
 #include "py/args.h"
 #include "py/boundary.h"
 #include "validator/entries.h"
+#include "validator/json_entries.h"
 #include "validator/validator.h"
 
 namespace qx {

@@ -1,5 +1,5 @@
 // JSON entries of a validator: classify the input, parse it, and check the result.
-#include "json/entry.h"
+#include "validator/json_entries.h"
 
 #include <string>
 #include <string_view>
