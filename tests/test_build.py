@@ -7,6 +7,7 @@ import enum
 import subprocess
 import sys
 import threading
+import types
 import typing
 from types import SimpleNamespace as NS
 from typing import Annotated, Any, Literal, NamedTuple, NotRequired, Optional, Required, TypedDict
@@ -683,6 +684,58 @@ class TestImportedValidators:
         assert second.is_valid(["x", 10])
         assert not second.is_valid(["x", 9])
         assert union("y", second) == union("y", V([Literal["x"], Annotated[int, NS(ge=10)]]))
+
+
+class ProbeRecorder(type):
+    """A metaclass that records every attribute lookup its classes cannot answer."""
+
+    probes: list = []
+
+    def __getattr__(cls, name):
+        ProbeRecorder.probes.append(name)
+        raise AttributeError(name)
+
+
+class Box(metaclass=ProbeRecorder):
+    __class_getitem__ = classmethod(types.GenericAlias)
+
+
+class TestTypingProbes:
+    @pytest.mark.parametrize(
+        "spec",
+        [list[int], dict[str, int], tuple[int, ...], int | None, Optional[int], Literal[1, 2],
+         typing.List[int], typing.Union[int, str]],
+    )
+    def test_patched_get_origin_and_get_args_are_called(self, monkeypatch, spec):
+        calls = []
+
+        def recording(name):
+            original = getattr(typing, name)
+
+            def call(tp):
+                calls.append((name, tp))
+                return original(tp)
+
+            return call
+
+        monkeypatch.setattr(typing, "get_origin", recording("get_origin"))
+        monkeypatch.setattr(typing, "get_args", recording("get_args"))
+        V(spec)
+        assert calls == [("get_origin", spec), ("get_args", spec)]
+
+    def test_alias_carrying_its_own_metadata_is_annotated(self):
+        alias = typing.List[int].copy_with((int,))
+        alias.__metadata__ = (NS(min_length=2),)
+        v = V(alias)
+        assert v == V(Annotated[list, NS(min_length=2)])
+        assert v.is_valid(["a", "b"]) and not v.is_valid([1])
+
+    def test_origin_of_a_user_generic_is_probed(self):
+        ProbeRecorder.probes.clear()
+        assert message_of(Box[int]) == build_error(
+            f"unsupported typing form with origin {Box!r}" + UNSUPPORTED
+        )
+        assert ProbeRecorder.probes == ["__metadata__"]
 
 
 class TestTypingCache:

@@ -71,9 +71,11 @@ Result<bool> DictEntries::next(Ref& key, Ref& value) {
 }
 
 Ref optional_attr(PyObject* obj, const char* name) {
-  Ref value = Ref::steal(PyObject_GetAttrString(obj, name));
-  if (!value) PyErr_Clear();
-  return value;
+  // The same lookup as getattr, minus building an AttributeError for a
+  // missing name where the type's own lookup can skip it.
+  PyObject* value = nullptr;
+  if (PyObject_GetOptionalAttrString(obj, name, &value) < 0) PyErr_Clear();
+  return Ref::steal(value);
 }
 
 bool lenient_truth(PyObject* obj) {
@@ -115,6 +117,11 @@ Result<TypingCache> init_typing_cache() {
   QX_ASSIGN(Ref abc, import_module("collections.abc"));
   QX_ASSIGN(cache.callable, attr(abc.get(), "Callable"));
   QX_ASSIGN(cache.ellipsis, attr(builtins.get(), "Ellipsis"));
+  cache.generic_alias = optional_attr(typing.get(), "_GenericAlias");
+  cache.union_generic_alias = optional_attr(typing.get(), "_UnionGenericAlias");
+  cache.literal_generic_alias = optional_attr(typing.get(), "_LiteralGenericAlias");
+  cache.get_origin = optional_attr(typing.get(), "get_origin");
+  cache.get_args = optional_attr(typing.get(), "get_args");
   return cache;
 }
 
@@ -301,18 +308,28 @@ bool is_exact_builtin_value(PyObject* spec) {
 Result<bool> compile_typing_value(PyObject* spec, PyObject* typing, const TypingCache& cache,
                                   SchemaBuilder& builder, std::vector<SchemaNode>& definitions,
                                   SchemaNode& out) {
-  QX_ASSIGN(bool annotated, has_attr(spec, "__metadata__"));
-  if (annotated) {
-    QX_ASSIGN(Ref base, attr(spec, "__origin__"));
-    QX_ASSIGN(Ref metadata, attr(spec, "__metadata__"));
-    if (!PyTuple_Check(metadata.get())) return conversion_error(metadata.get(), "tuple");
-    QX_ASSIGN(out, compile_annotated(base.get(), metadata.get(), builder, definitions));
-    return true;
+  // Most parameterised forms are typing's or the interpreter's own aliases,
+  // whose probes are answered without calling Python.
+  Ref origin;
+  Ref args;
+  QX_ASSIGN(bool form, read_typing_alias(spec, typing, cache, origin, args));
+  if (!form) {
+    QX_ASSIGN(bool annotated, has_attr(spec, "__metadata__"));
+    if (annotated) {
+      QX_ASSIGN(Ref base, attr(spec, "__origin__"));
+      QX_ASSIGN(Ref metadata, attr(spec, "__metadata__"));
+      if (!PyTuple_Check(metadata.get())) return conversion_error(metadata.get(), "tuple");
+      QX_ASSIGN(out, compile_annotated(base.get(), metadata.get(), builder, definitions));
+      return true;
+    }
+    QX_ASSIGN(origin, call_method(typing, "get_origin", spec));
+    if (origin.get() != Py_None) {
+      QX_ASSIGN(args, call_method(typing, "get_args", spec));
+      if (!PyTuple_Check(args.get())) return conversion_error(args.get(), "tuple");
+      form = true;
+    }
   }
-  QX_ASSIGN(Ref origin, call_method(typing, "get_origin", spec));
-  if (origin.get() != Py_None) {
-    QX_ASSIGN(Ref args, call_method(typing, "get_args", spec));
-    if (!PyTuple_Check(args.get())) return conversion_error(args.get(), "tuple");
+  if (form) {
     QX_ASSIGN(out, compile_typing_form(origin.get(), args.get(), builder, definitions));
     return true;
   }

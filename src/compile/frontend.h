@@ -13,8 +13,9 @@
 namespace qx {
 
 // Python objects that specs are compared with by identity, filled once per
-// process and never released. The last three are empty when the running
-// `typing` lacks them; a test against an empty entry never matches.
+// process and never released. `never`, `no_return` and `type_alias_type` are
+// empty when the running `typing` lacks them; a test against an empty entry
+// never matches.
 struct TypingCache {
   Ref any;
   Ref union_form;
@@ -28,6 +29,14 @@ struct TypingCache {
   Ref never;
   Ref no_return;
   Ref type_alias_type;
+  // typing's own alias classes and its get_origin / get_args as first
+  // imported, by which read_typing_alias answers without calling Python; an
+  // empty entry only sends those specs down the Python road.
+  Ref generic_alias;
+  Ref union_generic_alias;
+  Ref literal_generic_alias;
+  Ref get_origin;
+  Ref get_args;
 };
 
 // The filled cache (filling it first if needed), or the filling's error.
@@ -35,6 +44,15 @@ Result<const TypingCache*> typing_cache_get();
 
 // Whether `obj` is the cached Ellipsis; false when the cache cannot be filled.
 bool is_ellipsis(PyObject* obj);
+
+// The origin and arguments of a parameterised form whose exact type is one of
+// typing's or the interpreter's alias types, read as `typing.get_origin` and
+// `typing.get_args` would answer, for a spec that has no `__metadata__`.
+// False when that cannot be told without running Python code that could be
+// the user's (another type, a patched `typing`, an origin whose attribute
+// lookups could run user code): the caller then asks Python.
+Result<bool> read_typing_alias(PyObject* spec, PyObject* typing, const TypingCache& cache,
+                               Ref& origin, Ref& args);
 
 // The UTF-8 text of a str used as a record key or field name.
 Result<std::string> record_key_string(PyObject* key);
