@@ -10,13 +10,34 @@ if [ ! -x .venv/bin/python ] || [ "$(cat .venv/.quendrix-stamp 2>/dev/null)" != 
   bash scripts/setup.sh >/dev/null
   echo "$stamp" > .venv/.quendrix-stamp
 fi
-# The decision core under an oracle that needs no interpreter (C++, no Python).
-cpp=build/cpp-tests
-if [ ! -f "$cpp/CMakeCache.txt" ]; then
-  .venv/bin/cmake -S . -B "$cpp" -G Ninja -DCMAKE_MAKE_PROGRAM="$PWD/.venv/bin/ninja" \
-    -DPython_EXECUTABLE="$PWD/.venv/bin/python" -DQUENDRIX_DECISION_TESTS=ON >/dev/null
-fi
-.venv/bin/cmake --build "$cpp" --target decision_core_test >/dev/null
-"$cpp/tests/cpp/decision_core_test"
+# Runs a command quietly, showing its output only when it fails.
+quiet() {
+  local log
+  log=$(mktemp)
+  if ! "$@" >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    return 1
+  fi
+  rm -f "$log"
+}
+# The decision core under an oracle that needs no interpreter (C++, no Python),
+# built by GCC and by clang; warnings are errors in these builds.
+decision_test() {  # decision_test BUILD_DIR C++_COMPILER
+  if [ ! -f "$1/CMakeCache.txt" ]; then
+    .venv/bin/cmake -S . -B "$1" -G Ninja -DCMAKE_MAKE_PROGRAM="$PWD/.venv/bin/ninja" \
+      -DCMAKE_CXX_COMPILER="$2" -DPython_EXECUTABLE="$PWD/.venv/bin/python" \
+      -DQUENDRIX_DECISION_TESTS=ON -DQUENDRIX_WERROR=ON >/dev/null
+  fi
+  quiet .venv/bin/cmake --build "$1" --target decision_core_test
+  "$1/tests/cpp/decision_core_test"
+}
+decision_test build/cpp-tests g++
+decision_test build/cpp-tests-clang clang++
+# The module built by clang too (the shipped build's compiler), under the same suite.
+clang_build=build/clang
+PATH="$PWD/.venv/bin:$PATH" CC=clang CXX=clang++ QX_WERROR=1 QX_PYTHON="$PWD/.venv/bin/python" \
+  quiet bash scripts/dev-build.sh "$clang_build"
+PYTHONPATH="$clang_build" .venv/bin/python -m pytest -q -p no:cacheprovider "$@"
 # Tests import the installed package (the source tree holds it under python/).
 exec .venv/bin/python -m pytest -q -p no:cacheprovider "$@"

@@ -83,7 +83,7 @@ struct SchemaNode {
   std::vector<Constraint> constraints;
 
   SchemaNode() = default;
-  explicit SchemaNode(NodeKind k) : kind(k) {}
+  explicit SchemaNode(NodeKind k);
   SchemaNode(SchemaNode&&) noexcept = default;
   SchemaNode& operator=(SchemaNode&&) noexcept = default;
   ~SchemaNode();
@@ -117,6 +117,11 @@ struct Clause {
   SchemaNode key;
   SchemaNode value;
 };
+
+// Defined only once RecordField and Clause are complete: the member vectors'
+// cleanup on a throwing constructor needs their element types (libc++ and
+// clang insist even where libstdc++ under GCC lets it pass).
+inline SchemaNode::SchemaNode(NodeKind k) : kind(k) {}
 
 // ---- Constructors ---------------------------------------------------------
 
