@@ -1,6 +1,7 @@
 // The extension module: its definition and the exec step that publishes its attributes.
 #include <Python.h>
 
+#include "compile/compile.h"
 #include "compile/limits.h"
 #include "exception/validation_error.h"
 #include "py/boundary.h"
@@ -69,6 +70,7 @@ Status add_module_attributes(PyObject* module) {
 int module_exec(PyObject* module) {
   return boundary_value<int>(-1, [&]() -> Result<int> {
     if (!PyModule_Check(module)) return type_error("'object' is not an instance of 'module'");
+    set_validator_lookup(borrow_validator);
     QX_TRY(add_module_attributes(module));
     return 0;
   });

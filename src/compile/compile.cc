@@ -1,6 +1,7 @@
 // The spec compiler: one Python spec to one schema tree over the builder's pool.
 #include "compile/compile.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -9,13 +10,20 @@
 #include "errors/texts.h"
 #include "py/args.h"
 #include "py/once_cell.h"
-#include "validator/validator.h"
 
 namespace qx {
 
 // ---- Shared helpers --------------------------------------------------------
 
 Error make_build_error(std::string_view message) { return not_implemented_error(message); }
+
+namespace {
+std::atomic<ValidatorLookup> validator_lookup{nullptr};
+}  // namespace
+
+void set_validator_lookup(ValidatorLookup lookup) noexcept {
+  validator_lookup.store(lookup, std::memory_order_release);
+}
 
 Result<Ref> import_module(const char* name) {
   // A loaded module comes straight from sys.modules (still waiting out a
@@ -356,7 +364,8 @@ Result<SchemaNode> compile_value(PyObject* spec, PyObject* typing, const TypingC
   // tests: the class is final and has none of the attributes probed below,
   // and get_origin and the alias test say no to it, so the answer is the
   // same and the common case of combining validators skips the probes.
-  if (const CompiledSchema* other = borrow_validator(spec)) {
+  const ValidatorLookup lookup = validator_lookup.load(std::memory_order_acquire);
+  if (const CompiledSchema* other = lookup != nullptr ? lookup(spec) : nullptr) {
     return import_validator(*other, builder, definitions);
   }
   const bool builtin = is_exact_builtin_value(spec);

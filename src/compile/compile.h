@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "py/result.h"
+#include "schema/compiled_schema.h"
 #include "schema/node.h"
 #include "schema/pool.h"
 
@@ -26,6 +27,12 @@ struct CompiledArguments {
   std::vector<SchemaNode> nodes;
 };
 Result<CompiledArguments> compile_schemas_tuple(PyObject* schemas);
+
+// The schema of `obj` when it is a Validator, else null. The Validator class
+// stands above the compiler, so the module hands its lookup in at start-up;
+// until then no object counts as a Validator.
+using ValidatorLookup = const CompiledSchema* (*)(PyObject* obj) noexcept;
+void set_validator_lookup(ValidatorLookup lookup) noexcept;
 
 // A spec the frontend refuses: NotImplementedError with `message`.
 Error make_build_error(std::string_view message);

@@ -7,7 +7,6 @@
 #include "compile/compile.h"
 #include "compile/limits.h"
 #include "schema/measure.h"
-#include "validator/validator.h"
 
 namespace qx {
 
@@ -134,9 +133,9 @@ bool has_unguarded_ref(const SchemaNode& node, uint64_t d, bool guarded) {
   return found;
 }
 
-Result<Ref> recursive_impl(PyObject* builder) {
+Result<CompiledSchema> recursive_impl(PyObject* builder, PlaceholderMaker make_placeholder) {
   const uint64_t id = next_recursive_id.fetch_add(1, std::memory_order_relaxed);
-  QX_ASSIGN(Ref placeholder, validator_from_node(make_indexed(NodeKind::Placeholder, id)));
+  QX_ASSIGN(Ref placeholder, make_placeholder(make_indexed(NodeKind::Placeholder, id)));
   // The error (if any) is taken before our reference goes, so no exception is
   // pending while the placeholder is released.
   Result<Ref> spec = checked(PyObject_CallOneArg(builder, placeholder.get()));
@@ -152,10 +151,8 @@ Result<Ref> recursive_impl(PyObject* builder) {
   bind_placeholder(body, id, d);
   if (has_unguarded_ref(body, d, false)) return value_error(kNotContractive);
   definitions.push_back(std::move(body));
-  QX_ASSIGN(CompiledSchema schema, finish_build(std::move(schema_builder),
-                                               make_indexed(NodeKind::Ref, d),
-                                               std::move(definitions)));
-  return create_validator_object(std::move(schema));
+  return finish_build(std::move(schema_builder), make_indexed(NodeKind::Ref, d),
+                      std::move(definitions));
 }
 
 }  // namespace qx

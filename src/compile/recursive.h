@@ -7,12 +7,16 @@
 #include <vector>
 
 #include "py/result.h"
+#include "schema/compiled_schema.h"
 #include "schema/node.h"
 
 namespace qx {
 
-// The body of the module function; `builder` is the extracted argument.
-Result<Ref> recursive_impl(PyObject* builder);
+// The schema of recursive(builder); `builder` is the extracted argument and
+// `make_placeholder` makes the validator over a Placeholder node that the
+// builder receives (the Validator class stands above the compiler).
+using PlaceholderMaker = Result<Ref> (*)(SchemaNode node);
+Result<CompiledSchema> recursive_impl(PyObject* builder, PlaceholderMaker make_placeholder);
 
 // Turns every Placeholder carrying recursive id `id` into Ref(`d`); other
 // placeholders, refs, leaves, names, flags and constraints stay as they are.

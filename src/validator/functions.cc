@@ -50,7 +50,8 @@ PyObject* recursive_wrapper(PyObject*, PyObject* const* args, Py_ssize_t nargs,
     static const Signature sig{"recursive()", kBuilder, 1, 1};
     PyObject* builder = nullptr;
     QX_TRY(parse_fastcall(sig, args, nargs, kwnames, &builder));
-    return recursive_impl(builder);
+    QX_ASSIGN(CompiledSchema schema, recursive_impl(builder, validator_from_node));
+    return create_validator_object(std::move(schema));
   });
 }
 
