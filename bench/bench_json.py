@@ -6,8 +6,8 @@ Needs `msgspec`, `pydantic` and `orjson` (benchmark peers only; the module never
 uses them). For a document of about 100 KB and one of about 1 MB (a list of
 records of ten mixed fields) it prints the best time per call of each entry and
 each peer's time divided by quendrix's (above 1: quendrix is faster; CPU time
-of the process, best of several runs), then the
-peak memory that is_valid_json adds, relative to the document's size.
+of the process, best of several runs), then is_valid_json against orjson.loads
+on a document of about 10 MB, then the peak memory that is_valid_json adds, relative to the document's size.
 """
 
 from __future__ import annotations
@@ -113,21 +113,41 @@ def run_case(label: str, data: bytes, budget: float) -> dict[str, float]:
         "orjson.loads": lambda: orjson.loads(data),
         "json.loads": lambda: json.loads(data),
     }
-    times = best_times(entries, budget)
-    print(f"\n{label}: {len(data):,} bytes")
-    for name, seconds in times.items():
-        print(f"  {name:32s} {seconds * 1e3:9.3f} ms")
     ratios = [
         ("msgspec decode(type=T) / is_valid_json", "msgspec decode(type=T)", "quendrix is_valid_json"),
         ("pydantic strict / is_valid_json", "pydantic validate_json strict", "quendrix is_valid_json"),
+        ("orjson.loads / is_valid_json", "orjson.loads", "quendrix is_valid_json"),
         ("msgspec decode(type=T) / validate_json", "msgspec decode(type=T)", "quendrix validate_json"),
+        ("msgspec decode(type=T) / load", "msgspec decode(type=T)", "quendrix load"),
+        ("pydantic strict / validate_json", "pydantic validate_json strict", "quendrix validate_json"),
         ("pydantic strict / load", "pydantic validate_json strict", "quendrix load"),
         ("anything.load / orjson.loads", "quendrix anything.load", "orjson.loads"),
         ("json.loads / anything.load", "json.loads", "quendrix anything.load"),
     ]
+    return report(label, data, best_times(entries, budget), ratios)
+
+
+def report(label: str, data: bytes, times: dict[str, float], ratios: list[tuple[str, str, str]]) -> dict[str, float]:
+    """Prints each entry's best time and throughput, then each (text, top, bottom) ratio."""
+    print(f"\n{label}: {len(data):,} bytes")
+    for name, seconds in times.items():
+        print(f"  {name:32s} {seconds * 1e3:9.3f} ms ({len(data) / seconds / 1e6:7.1f} MB/s)")
     for text, top, bottom in ratios:
         print(f"  {text:44s} {times[top] / times[bottom]:6.2f}")
     return times
+
+
+def run_large_case(label: str, data: bytes, budget: float) -> None:
+    """is_valid_json on a large document against orjson.loads, which builds every object."""
+    typed = quendrix.Validator(T)
+    assert typed.is_valid_json(data)
+    assert orjson.loads(data) == json.loads(data) == typed.load(data)
+    entries = {
+        "quendrix is_valid_json": lambda: typed.is_valid_json(data),
+        "orjson.loads": lambda: orjson.loads(data),
+    }
+    ratios = [("orjson.loads / is_valid_json", "orjson.loads", "quendrix is_valid_json")]
+    report(label, data, best_times(entries, budget), ratios)
 
 
 # Run in a fresh interpreter that imports nothing heavy, so the arena cannot
@@ -195,6 +215,7 @@ def main() -> None:
     print(f"Python {sys.version.split()[0]}, quendrix from {os.path.dirname(quendrix.__file__)}")
     for label, size in (("~100 KB", 100_000), ("~1 MB", 1_000_000)):
         run_case(label, make_document(size), args.budget)
+    run_large_case("~10 MB", make_document(10_000_000), args.budget)
     print("\nPeak memory added by is_valid_json (fresh process, resident set):")
     for size in (1_000_000, 10_000_000):
         data = make_document(size, seed=1)

@@ -335,6 +335,24 @@ class TestWalk:
             with pytest.raises(exc):
                 method("1")
 
+    def test_check_nested_in_a_check_keeps_the_outer_tree(self):
+        # The inner document is large and escaped, so its parse needs more
+        # than the memory the outer one holds; both must see their own values.
+        inner_document = "[" + ",".join(['"\\u00e9x\\n"'] * 20000) + "]"
+        inner = Validator(list[str])
+        seen = []
+
+        def predicate(value):
+            seen.append(value)
+            return inner.is_valid_json(inner_document)
+
+        outer = Validator(list[Annotated[str, predicate]])
+        outer_document = '["\\u00e9a", "b\\tc", "\\"d"]'
+        for _ in range(2):
+            seen.clear()
+            assert outer.is_valid_json(outer_document) is True
+            assert seen == ["\u00e9a", "b\tc", '"d']
+
     def test_ordinary_exception_is_non_membership(self):
         def predicate(value):
             raise ValueError
