@@ -138,9 +138,9 @@ EmptinessSummary ref_emptiness(uint64_t d, const DecisionContext& ctx, Definitio
 
 bool complement_contradiction(std::span<const SchemaNode* const> members) {
   for (const SchemaNode* m : members) {
-    if (m->kind != NodeKind::Complement || m->child->kind == NodeKind::Any) continue;
+    if (m->kind != NodeKind::Complement || m->child().kind == NodeKind::Any) continue;
     for (const SchemaNode* other : members) {
-      if (schema_node_eq(*other, *m->child)) return true;
+      if (schema_node_eq(*other, m->child())) return true;
     }
   }
   return false;
@@ -232,25 +232,26 @@ EmptinessSummary emptiness_rec(const SchemaNode& node, const DecisionContext& ct
     case NodeKind::Placeholder:
       return kNotEmptyInexact;
     case NodeKind::Sequence:
-      return {item_shape_emptiness(*node.shape, ctx, stack), true, 0};
+      return {item_shape_emptiness(node.shape(), ctx, stack), true, 0};
     case NodeKind::Record:
     case NodeKind::Object:
-      return fields_emptiness(node.fields, ctx, stack);
+      return fields_emptiness(node.fields(), ctx, stack);
     case NodeKind::Union:
-      return union_emptiness(node.members, ctx, stack);
+      return union_emptiness(node.members(), ctx, stack);
     case NodeKind::Intersection: {
-      const std::vector<const SchemaNode*> members = member_pointers(node.members);
+      const std::vector<const SchemaNode*> members = member_pointers(node.members());
       return intersection_members_emptiness(members, ctx, stack);
     }
     case NodeKind::Complement: {
-      const EmptinessSummary r = emptiness_rec(*node.child, ctx, stack);
+      const EmptinessSummary r = emptiness_rec(node.child(), ctx, stack);
       return {!r.inexact && r.classes == kAllClasses, r.inexact,
               static_cast<KindClasses>(kAllClasses & ~r.classes)};
     }
     case NodeKind::Refinement: {
-      if (emptiness_rec(*node.child, ctx, stack).empty) return {true, true, 0};
-      return {refinement_bounds_unsat(node.constraints, ctx.oracle, is_integer_kind(*node.child)),
-              true, 0};
+      if (emptiness_rec(node.child(), ctx, stack).empty) return {true, true, 0};
+      return {
+          refinement_bounds_unsat(node.constraints(), ctx.oracle, is_integer_kind(node.child())),
+          true, 0};
     }
     case NodeKind::Ref:
       return ref_emptiness(node.index, ctx, stack);
@@ -278,7 +279,7 @@ bool intersection_bounds_unsat(std::span<const SchemaNode* const> members, LeafO
   bool integer = false;
   for (const SchemaNode* m : members) {
     integer = integer || is_integer_kind(*m);
-    any = any || (m->kind == NodeKind::Refinement && !m->constraints.empty());
+    any = any || (m->kind == NodeKind::Refinement && !m->constraints().empty());
   }
   if (!any) return false;
   // Only the members' own constraints: those of a Refinement nested in a
@@ -286,7 +287,7 @@ bool intersection_bounds_unsat(std::span<const SchemaNode* const> members, LeafO
   const auto each = [&](const auto& visit) {
     for (const SchemaNode* m : members) {
       if (m->kind != NodeKind::Refinement) continue;
-      for (const Constraint& c : m->constraints) visit(c);
+      for (const Constraint& c : m->constraints()) visit(c);
     }
   };
   return BoundsFold(oracle).unsat(each, integer);

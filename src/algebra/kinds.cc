@@ -23,7 +23,7 @@ KindMask kind_classes(const SchemaNode& node) {
       return {false, kClassBytes};
     case NodeKind::Union: {
       KindClasses classes = 0;
-      for (const SchemaNode& m : node.members) {
+      for (const SchemaNode& m : node.members()) {
         KindMask k = kind_classes(m);
         if (k.opaque) return {true, 0};
         classes |= k.classes;
@@ -32,7 +32,7 @@ KindMask kind_classes(const SchemaNode& node) {
     }
     case NodeKind::Intersection: {
       KindClasses classes = kAllClasses;
-      for (const SchemaNode& m : node.members) {
+      for (const SchemaNode& m : node.members()) {
         KindMask k = kind_classes(m);
         if (k.opaque) return {true, 0};
         classes &= k.classes;
@@ -40,7 +40,7 @@ KindMask kind_classes(const SchemaNode& node) {
       return {false, classes};
     }
     case NodeKind::Complement: {
-      KindMask k = kind_classes(*node.child);
+      KindMask k = kind_classes(node.child());
       if (k.opaque) return {true, 0};
       return {false, static_cast<KindClasses>(kAllClasses & ~k.classes)};
     }
@@ -62,7 +62,7 @@ KindMask kind_classes(const SchemaNode& node) {
 
 BaseKind base_kind(const SchemaNode& node) {
   const SchemaNode* n = &node;
-  while (n->kind == NodeKind::Refinement) n = n->child.get();
+  while (n->kind == NodeKind::Refinement) n = &n->child();
   switch (n->kind) {
     case NodeKind::NoneType:
       return BaseKind::None;

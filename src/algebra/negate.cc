@@ -10,15 +10,15 @@ SchemaNode negate_node(SchemaNode node) {
     case NodeKind::Nothing:
       return make_leaf(NodeKind::Anything);
     case NodeKind::Complement: {
-      SchemaNode operand = std::move(*node.child);
+      SchemaNode operand = take_child(node);
       return operand;
     }
     // De Morgan: the negated members go through the dual fold, so the result
     // is again flattened and normalised.
     case NodeKind::Union:
-      return fold_members(NodeKind::Intersection, negate_members(std::move(node.members)));
+      return fold_members(NodeKind::Intersection, negate_members(take_members(node)));
     case NodeKind::Intersection:
-      return fold_members(NodeKind::Union, negate_members(std::move(node.members)));
+      return fold_members(NodeKind::Union, negate_members(take_members(node)));
     // Any is not the universe to the algebra, so complement(Any) stays.
     case NodeKind::Any:
     case NodeKind::NoneType:

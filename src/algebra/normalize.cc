@@ -33,8 +33,8 @@ bool contains_sorted(const std::vector<SchemaNode>& sorted, const SchemaNode& x)
 // algebra, so Any with complement(Any) is left alone.
 bool has_member_beside_complement(const std::vector<SchemaNode>& sorted) {
   for (const SchemaNode& m : sorted) {
-    if (m.kind != NodeKind::Complement || m.child->kind == NodeKind::Any) continue;
-    if (contains_sorted(sorted, *m.child)) return true;
+    if (m.kind != NodeKind::Complement || m.child().kind == NodeKind::Any) continue;
+    if (contains_sorted(sorted, m.child())) return true;
   }
   return false;
 }
@@ -97,7 +97,7 @@ bool union_is_universal(const std::vector<SchemaNode>& sorted) {
   for (const SchemaNode& m : sorted) {
     const KindMask mask = kind_classes(m);
     if (!mask.opaque) classes |= mask.classes;
-    if (m.kind == NodeKind::Complement) complements.add(*m.child);
+    if (m.kind == NodeKind::Complement) complements.add(m.child());
   }
   // complement(X) | complement(Y) is complement(X & Y): everything when X
   // and Y share no value.
@@ -129,7 +129,7 @@ bool MemberFold::add(SchemaNode member) {
     return false;
   }
   if (member.kind == kind_) {
-    extend_nodes(members_, std::move(member.members));
+    extend_nodes(members_, take_members(member));
   } else {
     members_.push_back(std::move(member));
   }

@@ -30,12 +30,12 @@ ItemShape open_close_item_shape(const ItemShape& shape, bool open) {
 // A record's old clauses are replaced, not rewritten, when it has fields; a
 // mapping (no fields) keeps its clauses, rewritten.
 SchemaNode open_close_record(const SchemaNode& node, bool open) {
-  if (node.fields.empty()) return make_record({}, map_clauses(node.clauses, OpenClose{open}));
+  if (node.fields().empty()) return make_record({}, map_clauses(node.clauses(), OpenClose{open}));
   std::vector<Clause> clauses;
   if (open) {
     clauses.push_back(Clause{make_leaf(NodeKind::Anything), make_leaf(NodeKind::Anything)});
   }
-  return make_record(open_close_fields(node.fields, open), std::move(clauses));
+  return make_record(open_close_fields(node.fields(), open), std::move(clauses));
 }
 
 SchemaNode open_close_rec(const SchemaNode& node, bool open) {
@@ -57,19 +57,19 @@ SchemaNode open_close_rec(const SchemaNode& node, bool open) {
     case NodeKind::Record:
       return open_close_record(node, open);
     case NodeKind::Sequence:
-      return make_sequence(node.tuple, open_close_item_shape(*node.shape, open));
+      return make_sequence(node.tuple, open_close_item_shape(node.shape(), open));
     case NodeKind::Set:
     case NodeKind::FrozenSet:
     case NodeKind::Complement:
-      return make_boxed(node.kind, open_close_rec(*node.child, open));
+      return make_boxed(node.kind, open_close_rec(node.child(), open));
     case NodeKind::Union:
     case NodeKind::Intersection:
-      return make_members(node.kind, open_close_nodes(node.members, open));
+      return make_members(node.kind, open_close_nodes(node.members(), open));
     case NodeKind::Object:
-      return make_object(node.index, open_close_fields(node.fields, open));
+      return make_object(node.index, open_close_fields(node.fields(), open));
     case NodeKind::Refinement:
-      return make_refinement(open_close_rec(*node.child, open),
-                             clone_constraint_vec(node.constraints));
+      return make_refinement(open_close_rec(node.child(), open),
+                             clone_constraint_vec(node.constraints()));
   }
   return clone_schema_node(node);
 }

@@ -152,26 +152,26 @@ int8_t node_cmp(const SchemaNode& a_root, const SchemaNode& b_root) {
         return three_way(a->index, b->index);
       case NodeKind::Sequence:
         if (a->tuple != b->tuple) return a->tuple ? 1 : -1;
-        return item_shape_cmp(*a->shape, *b->shape);
+        return item_shape_cmp(a->shape(), b->shape());
       case NodeKind::Set:
       case NodeKind::FrozenSet:
       case NodeKind::Complement:
-        a = a->child.get();
-        b = b->child.get();
+        a = &a->child();
+        b = &b->child();
         continue;
       case NodeKind::Record:
-        if (int8_t c = pairwise_cmp(a->fields, b->fields, field_cmp)) return c;
-        return pairwise_cmp(a->clauses, b->clauses, clause_cmp);
+        if (int8_t c = pairwise_cmp(a->fields(), b->fields(), field_cmp)) return c;
+        return pairwise_cmp(a->clauses(), b->clauses(), clause_cmp);
       case NodeKind::Union:
       case NodeKind::Intersection:
-        return pairwise_cmp(a->members, b->members, node_cmp);
+        return pairwise_cmp(a->members(), b->members(), node_cmp);
       case NodeKind::Object:
         if (int8_t c = three_way(a->index, b->index)) return c;
-        return pairwise_cmp(a->fields, b->fields, field_cmp);
+        return pairwise_cmp(a->fields(), b->fields(), field_cmp);
       case NodeKind::Refinement:
-        if (int8_t c = node_cmp(*a->child, *b->child)) return c;
-        return constraint_slice_cmp(a->constraints.data(), a->constraints.size(),
-                                    b->constraints.data(), b->constraints.size());
+        if (int8_t c = node_cmp(a->child(), b->child())) return c;
+        return constraint_slice_cmp(a->constraints().data(), a->constraints().size(),
+                                    b->constraints().data(), b->constraints().size());
     }
     return 0;
   }

@@ -35,14 +35,14 @@ bool takes_every_name(const SchemaNode& key) {
 // catch-all clauses let through.
 bool declared_fields_phase(const SchemaNode& a, const SchemaNode& b, const FieldIndex& a_names,
                            const DecisionContext& ctx, AssumptionStack& stack) {
-  for (const RecordField& f : b.fields) {
+  for (const RecordField& f : b.fields()) {
     if (const RecordField* g = a_names.find(f.name)) {
       if (!subtype_rec(g->node, f.node, ctx, stack)) return false;
       if (f.required && !g->required) return false;
       continue;
     }
     if (f.required) return false;
-    for (const Clause& clause : a.clauses) {
+    for (const Clause& clause : a.clauses()) {
       if (!subtype_rec(clause.value, f.node, ctx, stack)) return false;
     }
   }
@@ -53,10 +53,10 @@ bool declared_fields_phase(const SchemaNode& a, const SchemaNode& b, const Field
 // takes any name must admit the value.
 bool extra_fields_phase(const SchemaNode& a, const SchemaNode& b, const FieldIndex& b_names,
                         const DecisionContext& ctx, AssumptionStack& stack) {
-  for (const RecordField& g : a.fields) {
+  for (const RecordField& g : a.fields()) {
     if (b_names.find(g.name) != nullptr) continue;
     bool admitted = false;
-    for (const Clause& clause : b.clauses) {
+    for (const Clause& clause : b.clauses()) {
       if (takes_every_name(clause.key) && subtype_rec(g.node, clause.value, ctx, stack)) {
         admitted = true;
         break;
@@ -69,10 +69,10 @@ bool extra_fields_phase(const SchemaNode& a, const SchemaNode& b, const FieldInd
 
 bool clauses_phase(const SchemaNode& a, const SchemaNode& b, const DecisionContext& ctx,
                    AssumptionStack& stack) {
-  if (!a.clauses.empty() && b.clauses.empty()) return false;
-  for (const Clause& mine : a.clauses) {
+  if (!a.clauses().empty() && b.clauses().empty()) return false;
+  for (const Clause& mine : a.clauses()) {
     bool covered = false;
-    for (const Clause& theirs : b.clauses) {
+    for (const Clause& theirs : b.clauses()) {
       if (subtype_rec(mine.key, theirs.key, ctx, stack) &&
           subtype_rec(mine.value, theirs.value, ctx, stack)) {
         covered = true;
@@ -88,8 +88,8 @@ bool clauses_phase(const SchemaNode& a, const SchemaNode& b, const DecisionConte
 
 bool record_subtype(const SchemaNode& a, const SchemaNode& b, const DecisionContext& ctx,
                     AssumptionStack& stack) {
-  const FieldIndex a_names(a.fields);
-  const FieldIndex b_names(b.fields);
+  const FieldIndex a_names(a.fields());
+  const FieldIndex b_names(b.fields());
   // All three phases run, whatever the first one answers.
   const bool declared = declared_fields_phase(a, b, a_names, ctx, stack);
   const bool extra = extra_fields_phase(a, b, b_names, ctx, stack);
@@ -105,9 +105,9 @@ bool object_subtype(const SchemaNode& a, const SchemaNode& b, const DecisionCont
     if (ctx.oracle.leaf_subtype(a_class, b_class) != kOracleYes) return false;
   }
   // Every attribute is looked up whatever its required flag, so the flags need no comparing.
-  const FieldIndex a_names(a.fields);
-  if (a_names.empty()) return b.fields.empty();
-  for (const RecordField& f : b.fields) {
+  const FieldIndex a_names(a.fields());
+  if (a_names.empty()) return b.fields().empty();
+  for (const RecordField& f : b.fields()) {
     const RecordField* g = a_names.find(f.name);
     if (g == nullptr || !subtype_rec(g->node, f.node, ctx, stack)) return false;
   }

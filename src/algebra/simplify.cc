@@ -13,12 +13,13 @@ SchemaNode simplify_one(const SchemaNode& node) { return simplify_rec(node); }
 // Fields and clauses keep their order and number: a record's keys are not
 // a lattice, so nothing is merged or dropped.
 SchemaNode simplify_record(const SchemaNode& node) {
-  return make_record(map_fields(node.fields, simplify_one), map_clauses(node.clauses, simplify_one));
+  return make_record(map_fields(node.fields(), simplify_one),
+                     map_clauses(node.clauses(), simplify_one));
 }
 
 SchemaNode simplify_members(const SchemaNode& node) {
-  MemberFold fold(node.kind, node.members.size());
-  for (const SchemaNode& m : node.members) {
+  MemberFold fold(node.kind, node.members().size());
+  for (const SchemaNode& m : node.members()) {
     if (!fold.add(simplify_rec(m))) break;
   }
   return std::move(fold).finish();
@@ -28,15 +29,15 @@ SchemaNode simplify_members(const SchemaNode& node) {
 // dropped. Bounds are never combined: two bound objects that happen to be
 // equal, or one implying the other, both stay.
 SchemaNode simplify_refinement(const SchemaNode& node) {
-  SchemaNode base = simplify_rec(*node.child);
-  std::vector<Constraint> constraints = clone_constraint_vec(node.constraints);
+  SchemaNode base = simplify_rec(node.child());
+  std::vector<Constraint> constraints = clone_constraint_vec(node.constraints());
   // A simplified base has merged its own chain, so this runs at most once.
   while (base.kind == NodeKind::Refinement) {
-    std::vector<Constraint> merged = std::move(base.constraints);
+    std::vector<Constraint> merged = take_constraints(base);
     merged.insert(merged.end(), std::make_move_iterator(constraints.begin()),
                   std::make_move_iterator(constraints.end()));
     constraints = std::move(merged);
-    SchemaNode inner = std::move(*base.child);
+    SchemaNode inner = take_child(base);
     base = std::move(inner);
   }
   stable_sort_by(constraints, constraint_cmp);
@@ -72,19 +73,19 @@ SchemaNode simplify_rec(const SchemaNode& node) {
     case NodeKind::Placeholder:
       return clone_schema_node(node);
     case NodeKind::Sequence:
-      return make_sequence(node.tuple, simplify_item_shape(*node.shape));
+      return make_sequence(node.tuple, simplify_item_shape(node.shape()));
     case NodeKind::Set:
     case NodeKind::FrozenSet:
-      return make_boxed(node.kind, simplify_rec(*node.child));
+      return make_boxed(node.kind, simplify_rec(node.child()));
     case NodeKind::Record:
       return simplify_record(node);
     case NodeKind::Object:
-      return make_object(node.index, map_fields(node.fields, simplify_one));
+      return make_object(node.index, map_fields(node.fields(), simplify_one));
     case NodeKind::Union:
     case NodeKind::Intersection:
       return simplify_members(node);
     case NodeKind::Complement:
-      return negate_node(simplify_rec(*node.child));
+      return negate_node(simplify_rec(node.child()));
     case NodeKind::Refinement:
       return simplify_refinement(node);
   }

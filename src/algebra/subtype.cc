@@ -81,13 +81,13 @@ bool subtype_rec(const SchemaNode& a_in, const SchemaNode& b_in, const DecisionC
 
     const auto within_b = [&](const SchemaNode& m) { return subtype_rec(m, *b, ctx, stack); };
     const auto has_a = [&](const SchemaNode& m) { return subtype_rec(*a, m, ctx, stack); };
-    if (a->kind == NodeKind::Union) return std::ranges::all_of(a->members, within_b);
-    if (b->kind == NodeKind::Intersection) return std::ranges::all_of(b->members, has_a);
+    if (a->kind == NodeKind::Union) return std::ranges::all_of(a->members(), within_b);
+    if (b->kind == NodeKind::Intersection) return std::ranges::all_of(b->members(), has_a);
     if (a->kind == NodeKind::Intersection) {
-      if (std::ranges::any_of(a->members, within_b)) return true;
-      return b->kind == NodeKind::Union && std::ranges::any_of(b->members, has_a);
+      if (std::ranges::any_of(a->members(), within_b)) return true;
+      return b->kind == NodeKind::Union && std::ranges::any_of(b->members(), has_a);
     }
-    if (b->kind == NodeKind::Union) return std::ranges::any_of(b->members, has_a);
+    if (b->kind == NodeKind::Union) return std::ranges::any_of(b->members(), has_a);
     if (a->kind == NodeKind::Ref) {
       if (a->index >= ctx.definitions.size()) return false;
       return expand(*a, *b, ctx.definitions[a->index], *b, ctx, stack);
@@ -96,14 +96,14 @@ bool subtype_rec(const SchemaNode& a_in, const SchemaNode& b_in, const DecisionC
     switch (b->kind) {
       case NodeKind::Sequence:
         if (a->kind == NodeKind::Sequence && a->tuple == b->tuple) {
-          return item_shape_subtype(*a->shape, *b->shape, ctx, stack);
+          return item_shape_subtype(a->shape(), b->shape(), ctx, stack);
         }
         break;
       case NodeKind::Set:
       case NodeKind::FrozenSet:
         if (a->kind == b->kind) {
-          a = a->child.get();
-          b = b->child.get();
+          a = &a->child();
+          b = &b->child();
           continue;
         }
         break;
@@ -113,12 +113,12 @@ bool subtype_rec(const SchemaNode& a_in, const SchemaNode& b_in, const DecisionC
       case NodeKind::Complement:
         if (a->kind == NodeKind::Complement) {
           // not A within not B exactly when B within A.
-          const SchemaNode* swapped = b->child.get();
-          b = a->child.get();
+          const SchemaNode* swapped = &b->child();
+          b = &a->child();
           a = swapped;
           continue;
         }
-        return subtype_of_complement(*a, *b->child, ctx);
+        return subtype_of_complement(*a, b->child(), ctx);
       case NodeKind::Instance:
         if (a->kind == NodeKind::Object) {
           // Every value of an Object is an instance of its class.
@@ -131,8 +131,8 @@ bool subtype_rec(const SchemaNode& a_in, const SchemaNode& b_in, const DecisionC
         break;
       case NodeKind::Refinement:
         if (a->kind == NodeKind::Refinement) {
-          return subtype_rec(*a->child, *b->child, ctx, stack) &&
-                 constraints_implied(b->constraints, a->constraints, ctx.oracle);
+          return subtype_rec(a->child(), b->child(), ctx, stack) &&
+                 constraints_implied(b->constraints(), a->constraints(), ctx.oracle);
         }
         break;
       case NodeKind::Ref:
@@ -156,7 +156,7 @@ bool subtype_rec(const SchemaNode& a_in, const SchemaNode& b_in, const DecisionC
 
     // Dropping a refinement's constraints can only widen it.
     if (a->kind == NodeKind::Refinement) {
-      a = a->child.get();
+      a = &a->child();
       continue;
     }
     return ctx.oracle.leaf_subtype(*a, *b) == kOracleYes;

@@ -13,10 +13,10 @@ namespace qx {
 namespace {
 
 void index_record(const SchemaNode& record, Precompute& tables) {
-  if (record.fields.empty() || tables.records.contains(&record)) return;
+  if (record.fields().empty() || tables.records.contains(&record)) return;
   DeclaredKeys keys;
-  for (size_t i = 0; i < record.fields.size(); ++i) {
-    const RecordField& field = record.fields[i];
+  for (size_t i = 0; i < record.fields().size(); ++i) {
+    const RecordField& field = record.fields()[i];
     keys.positions.insert_or_assign(field.name, static_cast<uint32_t>(i));  // the later one wins
     if (field.required) ++keys.required;
   }
@@ -34,7 +34,7 @@ bool exact_str_text(PyObject* obj, std::string_view& text) {
 void index_union(const SchemaNode& node, const ConstantsPool& pool, Precompute& tables) {
   if (tables.unions.contains(&node)) return;
   LiteralSets sets;
-  for (const SchemaNode& member : node.members) {
+  for (const SchemaNode& member : node.members()) {
     if (member.kind != NodeKind::Literal) return;
     PyObject* literal = pool.get(member.index);
     if (literal == nullptr) return;
@@ -71,7 +71,7 @@ void build_precompute(const SchemaNode& node, const ConstantsPool& pool, Precomp
   } else if (node.kind == NodeKind::Union) {
     index_union(node, pool, tables);
   } else if (node.kind == NodeKind::Refinement) {
-    index_patterns(node.constraints, tables);
+    index_patterns(node.constraints(), tables);
   }
   for_each_child(node, [&](const SchemaNode& child) { build_precompute(child, pool, tables); });
 }

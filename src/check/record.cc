@@ -117,7 +117,7 @@ void check_undeclared_keys(const SchemaNode& record,
                            ErrorList& errors) {
   for_each_dict_item(dict, ctx, [&](PyObject* key, PyObject* value) {
     return is_declared(key, declared) ||
-           check_undeclared(record.clauses, key, value, before, path, ctx, errors);
+           check_undeclared(record.clauses(), key, value, before, path, ctx, errors);
   });
 }
 
@@ -125,9 +125,9 @@ void check_dict(const SchemaNode& record, PyObject* dict, Path& path, const Walk
                 ErrorList& errors) {
   const size_t before = errors.size();
   absl::flat_hash_set<std::string_view> declared;
-  declared.reserve(record.fields.size());
-  for (const RecordField& field : record.fields) declared.insert(field.name);
-  if (!check_fields(record.fields, dict, path, ctx, errors)) return;
+  declared.reserve(record.fields().size());
+  for (const RecordField& field : record.fields()) declared.insert(field.name);
+  if (!check_fields(record.fields(), dict, path, ctx, errors)) return;
   check_undeclared_keys(record, declared, dict, before, path, ctx, errors);
 }
 

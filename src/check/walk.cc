@@ -94,31 +94,31 @@ PyObject* as_python(ValueRef value, Ref& holder) {
                      const WalkContext& ctx, ErrorList& errors) {
   Path probe_path;
   ErrorList probe_errors;
-  bool inner = walk(*node.child, value, probe_path, ctx.with_mode(WalkMode::Membership),
-                    probe_errors);
+  bool inner =
+      walk(node.child(), value, probe_path, ctx.with_mode(WalkMode::Membership), probe_errors);
   if (*ctx.stop) return false;
   if (!inner) return true;
-  if (ctx.collecting()) append_complement_error(*node.child, value, path, errors);
+  if (ctx.collecting()) append_complement_error(node.child(), value, path, errors);
   return false;
 }
 
 [[gnu::noinline]] bool walk_intersection(const SchemaNode& node, ValueRef value, Path& path,
                        const WalkContext& ctx, ErrorList& errors) {
-  return all_pass(node.members.size(), ctx,
-                  [&](size_t i) { return walk(node.members[i], value, path, ctx, errors); });
+  return all_pass(node.members().size(), ctx,
+                  [&](size_t i) { return walk(node.members()[i], value, path, ctx, errors); });
 }
 
 [[gnu::noinline]] bool walk_refinement(const SchemaNode& node, ValueRef value, Path& path,
                      const WalkContext& ctx, ErrorList& errors) {
-  if (!walk(*node.child, value, path, ctx, errors)) return false;
+  if (!walk(node.child(), value, path, ctx, errors)) return false;
   Ref holder;
   PyObject* obj = as_python(value, holder);
   if (obj == nullptr) {
     PyErr_Clear();  // an unconvertible value meets no constraint, and says nothing
     return false;
   }
-  return all_pass(node.constraints.size(), ctx, [&](size_t i) {
-    return check_constraint(node.constraints[i], obj, path, ctx, errors);
+  return all_pass(node.constraints().size(), ctx, [&](size_t i) {
+    return check_constraint(node.constraints()[i], obj, path, ctx, errors);
   });
 }
 
@@ -198,7 +198,7 @@ bool walk(const SchemaNode& node, ValueRef value, Path& path, const WalkContext&
     case NodeKind::Instance:
       return walk_instance(node, value, path, ctx, errors);
     case NodeKind::Object:
-      return check_object_attributes(node.index, node.fields, value, path, ctx, errors);
+      return check_object_attributes(node.index, node.fields(), value, path, ctx, errors);
     case NodeKind::Refinement:
       return walk_refinement(node, value, path, ctx, errors);
     case NodeKind::Ref:

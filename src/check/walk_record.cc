@@ -36,9 +36,9 @@ struct FieldFinder {
   const DeclaredKeys* keys = nullptr;
 
   FieldFinder(const SchemaNode& r, const Precompute& pre) : record(r) {
-    if (r.fields.empty()) return;  // dict[K, V]: nothing to find, no index to look up
+    if (r.fields().empty()) return;  // dict[K, V]: nothing to find, no index to look up
     auto hit = pre.records.find(&r);
-    if (hit != pre.records.end() && hit->second.positions.size() == r.fields.size()) {
+    if (hit != pre.records.end() && hit->second.positions.size() == r.fields().size()) {
       keys = &hit->second;
     }
   }
@@ -46,13 +46,13 @@ struct FieldFinder {
   uint64_t required_count() const {
     if (keys != nullptr) return keys->required;
     uint64_t n = 0;
-    for (const RecordField& f : record.fields) n += f.required ? 1 : 0;
+    for (const RecordField& f : record.fields()) n += f.required ? 1 : 0;
     return n;
   }
 
   bool declares(std::string_view name) const {
     if (keys != nullptr) return keys->positions.contains(absl::string_view(name.data(), name.size()));
-    for (const RecordField& f : record.fields) {
+    for (const RecordField& f : record.fields()) {
       if (f.name == name) return true;
     }
     return false;
@@ -65,15 +65,15 @@ struct FieldFinder {
   KeyMatch visit(std::string_view name, size_t hint, ValueRef value, Probe& probe,
                  uint64_t& remaining) const {
     if (keys != nullptr) {
-      if (hint < record.fields.size() && record.fields[hint].name == name) {
-        return visit_field(record.fields[hint], value, probe, remaining);
+      if (hint < record.fields().size() && record.fields()[hint].name == name) {
+        return visit_field(record.fields()[hint], value, probe, remaining);
       }
       auto hit = keys->positions.find(absl::string_view(name.data(), name.size()));
       if (hit == keys->positions.end()) return KeyMatch::Undeclared;
-      return visit_field(record.fields[hit->second], value, probe, remaining);
+      return visit_field(record.fields()[hit->second], value, probe, remaining);
     }
     KeyMatch match = KeyMatch::Undeclared;
-    for (const RecordField& field : record.fields) {
+    for (const RecordField& field : record.fields()) {
       if (field.name != name) continue;
       match = visit_field(field, value, probe, remaining);
       if (match == KeyMatch::Rejected) break;
@@ -91,7 +91,7 @@ struct FieldFinder {
 
 // The first catch-all clause that takes both key and value, if any.
 bool clauses_accept(const SchemaNode& record, ValueRef key, ValueRef value, const Probe& probe) {
-  for (const Clause& clause : record.clauses) {
+  for (const Clause& clause : record.clauses()) {
     if (check_pair(key, probe.ctx, value, clause)) return true;
   }
   return false;
@@ -100,7 +100,7 @@ bool clauses_accept(const SchemaNode& record, ValueRef key, ValueRef value, cons
 // Whether every required field is named by some key of the dict. Reads keys
 // only (no Python code runs), so the dict cannot change meanwhile.
 bool every_required_named(const SchemaNode& record, PyObject* dict) {
-  for (const RecordField& field : record.fields) {
+  for (const RecordField& field : record.fields()) {
     if (!field.required) continue;
     bool named = false;
     Py_ssize_t pos = 0;
@@ -123,7 +123,7 @@ bool python_first_pass(const SchemaNode& record, PyObject* dict, const WalkConte
   Probe probe(ctx);
   const FieldFinder finder(record, *ctx.precompute);
   uint64_t remaining = finder.required_count();
-  const bool has_fields = !record.fields.empty();
+  const bool has_fields = !record.fields().empty();
   // Exact str keys of one dict never share a text, so counting them counts
   // distinct fields. A str subclass may bring its own hash and equality and
   // sit beside a key of the same text; once such a key has counted, a count
@@ -180,7 +180,7 @@ class LastOccurrence {
 bool json_first_pass(const SchemaNode& record, const json::Value& object, const WalkContext& ctx) {
   if (object.kind != json::Kind::Object) return false;
   Probe probe(ctx);
-  for (const RecordField& field : record.fields) {
+  for (const RecordField& field : record.fields()) {
     const json::Value* member = last_member(object, field.name);
     if (member == nullptr) {
       if (field.required) return false;

@@ -140,7 +140,8 @@ bool walk_set_elements(const SchemaNode& node, PyObject* set, Path& path,
   if (iterator) {
     while (Ref element = Ref::steal(PyIter_Next(iterator.get()))) {
       const ValueRef item = ValueRef::python(element.get());
-      if (accepts_at_once(*node.child, item) || walk(*node.child, item, path, ctx, errors)) continue;
+      if (accepts_at_once(node.child(), item) || walk(node.child(), item, path, ctx, errors))
+        continue;
       verdict = false;
       if (!keep_going(ctx)) return false;
     }
@@ -161,7 +162,7 @@ bool walk_set_elements(const SchemaNode& node, PyObject* set, Path& path,
 bool walk_sequence(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
                    ErrorList& errors) {
   FixedItems shape;
-  if (!reduce_shape(*node.shape, shape)) return false;
+  if (!reduce_shape(node.shape(), shape)) return false;
   size_t length = 0;
   if (!sequence_length(node, value, length)) {
     return push_type_error(false, node, value, path, ctx.mode, errors);

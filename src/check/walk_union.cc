@@ -53,7 +53,7 @@ size_t branch_score(const ErrorList& records, size_t base) {
                                                      const Path& path, ErrorList& errors) {
   std::string expected = "one of: ";
   bool first = true;
-  for (const char* name : member_kind_names(node.members)) {
+  for (const char* name : member_kind_names(node.members())) {
     if (!first) expected += ", ";
     expected += name;
     first = false;
@@ -69,12 +69,12 @@ size_t branch_score(const ErrorList& records, size_t base) {
                                                 ErrorList& errors) {
   const WalkContext collect = ctx.with_mode(WalkMode::Collect);
   const size_t base = path.size();
-  const size_t scored = std::min(node.members.size(), kScoredBranches);
+  const size_t scored = std::min(node.members().size(), kScoredBranches);
   ErrorList best;
   size_t best_score = 0;
   for (size_t i = 0; i < scored; ++i) {
     ErrorList branch;
-    walk(node.members[i], value, path, collect, branch);
+    walk(node.members()[i], value, path, collect, branch);
     size_t score = branch_score(branch, base);
     if (i == 0 || score > best_score) {
       best = std::move(branch);
@@ -95,8 +95,8 @@ bool walk_union(const SchemaNode& node, ValueRef value, Path& path, const WalkCo
                 ErrorList& errors) {
   // A member that the type alone decides costs less than a set lookup in a
   // small union; like the sets, it answers the first pass exactly.
-  if (node.members.size() <= kTypeProbeMembers) {
-    for (const SchemaNode& member : node.members) {
+  if (node.members().size() <= kTypeProbeMembers) {
+    for (const SchemaNode& member : node.members()) {
       if (accepts_at_once(member, value)) return true;
     }
   }
@@ -108,7 +108,7 @@ bool walk_union(const SchemaNode& node, ValueRef value, Path& path, const WalkCo
     const WalkContext probe = ctx.with_mode(WalkMode::Membership);
     Path probe_path;
     ErrorList probe_errors;
-    for (const SchemaNode& member : node.members) {
+    for (const SchemaNode& member : node.members()) {
       if (accepts_at_once(member, value)) return true;
       if (walk(member, value, probe_path, probe, probe_errors)) return !*ctx.stop;
     }

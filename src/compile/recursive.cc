@@ -73,27 +73,27 @@ void bind_placeholder(SchemaNode& node, uint64_t id, uint64_t d) {
       if (node.index == id) node = make_indexed(NodeKind::Ref, d);
       return;
     case NodeKind::Sequence:
-      bind_placeholder_shape(*node.shape, id, d);
+      bind_placeholder_shape(node.mutable_shape(), id, d);
       return;
     case NodeKind::Set:
     case NodeKind::FrozenSet:
     case NodeKind::Complement:
     case NodeKind::Refinement:
-      bind_placeholder(*node.child, id, d);
+      bind_placeholder(node.mutable_child(), id, d);
       return;
     case NodeKind::Record:
-      bind_placeholder_fields(node.fields, id, d);
-      for (Clause& c : node.clauses) {
+      bind_placeholder_fields(node.mutable_fields(), id, d);
+      for (Clause& c : node.mutable_clauses()) {
         bind_placeholder(c.key, id, d);
         bind_placeholder(c.value, id, d);
       }
       return;
     case NodeKind::Union:
     case NodeKind::Intersection:
-      bind_placeholder_nodes(node.members, id, d);
+      bind_placeholder_nodes(node.mutable_members(), id, d);
       return;
     case NodeKind::Object:
-      bind_placeholder_fields(node.fields, id, d);
+      bind_placeholder_fields(node.mutable_fields(), id, d);
       return;
   }
 }

@@ -15,7 +15,7 @@ namespace {
 
 const SchemaNode& refined_base(const SchemaNode& node) {
   const SchemaNode* n = &node;
-  while (n->kind == NodeKind::Refinement) n = n->child.get();
+  while (n->kind == NodeKind::Refinement) n = &n->child();
   return *n;
 }
 

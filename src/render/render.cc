@@ -68,7 +68,7 @@ void render_record_fields(const std::vector<RecordField>& fields, RenderContext&
 
 void render_sequence(const SchemaNode& node, RenderContext& cx, uint64_t depth, std::string& out) {
   ShapeView view;
-  if (!item_shape_prefix_rest(*node.shape, view)) {
+  if (!item_shape_prefix_rest(node.shape(), view)) {
     out += "<sequence>";
     return;
   }
@@ -89,18 +89,18 @@ void render_sequence(const SchemaNode& node, RenderContext& cx, uint64_t depth, 
 }
 
 void render_record(const SchemaNode& node, RenderContext& cx, uint64_t depth, std::string& out) {
-  if (node.fields.empty() && node.clauses.size() == 1) {
+  if (node.fields().empty() && node.clauses().size() == 1) {
     out += "dict[";
-    render_node(node.clauses[0].key, cx, depth, out);
+    render_node(node.clauses()[0].key, cx, depth, out);
     out += ", ";
-    render_node(node.clauses[0].value, cx, depth, out);
+    render_node(node.clauses()[0].value, cx, depth, out);
     out += "]";
     return;
   }
   out += "{";
-  render_record_fields(node.fields, cx, depth, out);
-  bool first = node.fields.empty();
-  for (const Clause& c : node.clauses) {
+  render_record_fields(node.fields(), cx, depth, out);
+  bool first = node.fields().empty();
+  for (const Clause& c : node.clauses()) {
     if (!first) out += ", ";
     first = false;
     // Only Anything on both sides is the open-record mark; Any is a type.
@@ -210,28 +210,28 @@ void render_node(const SchemaNode& node, RenderContext& cx, uint64_t depth, std:
       return;
     case NodeKind::Set:
       out += "set[";
-      render_node(*node.child, cx, next, out);
+      render_node(node.child(), cx, next, out);
       out += "]";
       return;
     case NodeKind::FrozenSet:
       out += "frozenset[";
-      render_node(*node.child, cx, next, out);
+      render_node(node.child(), cx, next, out);
       out += "]";
       return;
     case NodeKind::Record:
       render_record(node, cx, next, out);
       return;
     case NodeKind::Union:
-      render_node_list(node.members, " | ", cx, next, out);
+      render_node_list(node.members(), " | ", cx, next, out);
       return;
     case NodeKind::Intersection:
       out += "intersection(";
-      render_node_list(node.members, ", ", cx, next, out);
+      render_node_list(node.members(), ", ", cx, next, out);
       out += ")";
       return;
     case NodeKind::Complement:
       out += "complement(";
-      render_node(*node.child, cx, next, out);
+      render_node(node.child(), cx, next, out);
       out += ")";
       return;
     case NodeKind::Instance:
@@ -240,8 +240,8 @@ void render_node(const SchemaNode& node, RenderContext& cx, uint64_t depth, std:
       return;
     case NodeKind::Refinement:
       out += "Annotated[";
-      render_node(*node.child, cx, next, out);
-      for (const Constraint& c : node.constraints) {
+      render_node(node.child(), cx, next, out);
+      for (const Constraint& c : node.constraints()) {
         out += ", ";
         render_constraint(c, cx.pool, out);
       }

@@ -35,34 +35,34 @@ void hash_schema_node(const SchemaNode& node, SipHasher13& h) {
       return;
     case NodeKind::Sequence:
       h.write_u64(node.tuple ? 1 : 0);
-      hash_item_shape(*node.shape, h);
+      hash_item_shape(node.shape(), h);
       return;
     case NodeKind::Set:
     case NodeKind::FrozenSet:
     case NodeKind::Complement:
-      hash_schema_node(*node.child, h);
+      hash_schema_node(node.child(), h);
       return;
     case NodeKind::Record:
-      hash_fields(node.fields, h);
-      h.write_u64(node.clauses.size());
-      for (const Clause& c : node.clauses) {
+      hash_fields(node.fields(), h);
+      h.write_u64(node.clauses().size());
+      for (const Clause& c : node.clauses()) {
         hash_schema_node(c.key, h);
         hash_schema_node(c.value, h);
       }
       return;
     case NodeKind::Union:
     case NodeKind::Intersection:
-      h.write_u64(node.members.size());
-      for (const SchemaNode& m : node.members) hash_schema_node(m, h);
+      h.write_u64(node.members().size());
+      for (const SchemaNode& m : node.members()) hash_schema_node(m, h);
       return;
     case NodeKind::Object:
       h.write_u64(node.index);
-      hash_fields(node.fields, h);
+      hash_fields(node.fields(), h);
       return;
     case NodeKind::Refinement:
-      hash_schema_node(*node.child, h);
-      h.write_u64(node.constraints.size());
-      for (const Constraint& c : node.constraints) {
+      hash_schema_node(node.child(), h);
+      h.write_u64(node.constraints().size());
+      for (const Constraint& c : node.constraints()) {
         h.write_u64(static_cast<uint64_t>(c.kind));
         if (c.kind == ConstraintKind::Regex) {
           h.write_text(c.pattern);

@@ -24,7 +24,7 @@ uint64_t item_shape_depth(const ItemShape& shape) {
 
 uint64_t schema_depth(const SchemaNode& node) {
   uint64_t depth = 1;
-  if (node.kind == NodeKind::Sequence) depth += item_shape_depth(*node.shape);
+  if (node.kind == NodeKind::Sequence) depth += item_shape_depth(node.shape());
   uint64_t deepest = 0;
   for_each_child(node, [&](const SchemaNode& c) { deepest = std::max(deepest, schema_depth(c)); });
   return depth + deepest;
@@ -32,7 +32,7 @@ uint64_t schema_depth(const SchemaNode& node) {
 
 uint64_t count_schema_nodes(const SchemaNode& node) {
   uint64_t count = 1;
-  if (node.kind == NodeKind::Refinement) count += node.constraints.size();
+  if (node.kind == NodeKind::Refinement) count += node.constraints().size();
   for_each_child(node, [&](const SchemaNode& c) { count += count_schema_nodes(c); });
   return count;
 }

@@ -48,27 +48,27 @@ void for_each_child(const SchemaNode& node, F&& f) {
     case NodeKind::Placeholder:
       return;
     case NodeKind::Sequence:
-      for_each_shape_child(*node.shape, f);
+      for_each_shape_child(node.shape(), f);
       return;
     case NodeKind::Set:
     case NodeKind::FrozenSet:
     case NodeKind::Complement:
     case NodeKind::Refinement:
-      f(*node.child);
+      f(node.child());
       return;
     case NodeKind::Record:
-      for (const RecordField& fld : node.fields) f(fld.node);
-      for (const Clause& c : node.clauses) {
+      for (const RecordField& fld : node.fields()) f(fld.node);
+      for (const Clause& c : node.clauses()) {
         f(c.key);
         f(c.value);
       }
       return;
     case NodeKind::Union:
     case NodeKind::Intersection:
-      for (const SchemaNode& m : node.members) f(m);
+      for (const SchemaNode& m : node.members()) f(m);
       return;
     case NodeKind::Object:
-      for (const RecordField& fld : node.fields) f(fld.node);
+      for (const RecordField& fld : node.fields()) f(fld.node);
       return;
   }
 }

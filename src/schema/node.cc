@@ -18,41 +18,41 @@ SchemaNode make_indexed(NodeKind kind, uint64_t index) {
 
 SchemaNode make_boxed(NodeKind kind, SchemaNode child) {
   SchemaNode n(kind);
-  n.child = std::make_unique<SchemaNode>(std::move(child));
+  n.child_ = std::make_unique<SchemaNode>(std::move(child));
   return n;
 }
 
 SchemaNode make_sequence(bool tuple, ItemShape shape) {
   SchemaNode n(NodeKind::Sequence);
   n.tuple = tuple;
-  n.shape = std::make_unique<ItemShape>(std::move(shape));
+  n.shape_ = std::make_unique<ItemShape>(std::move(shape));
   return n;
 }
 
 SchemaNode make_record(std::vector<RecordField> fields, std::vector<Clause> clauses) {
   SchemaNode n(NodeKind::Record);
-  n.fields = std::move(fields);
-  n.clauses = std::move(clauses);
+  n.fields_ = std::move(fields);
+  n.clauses_ = std::move(clauses);
   return n;
 }
 
 SchemaNode make_members(NodeKind kind, std::vector<SchemaNode> members) {
   SchemaNode n(kind);
-  n.members = std::move(members);
+  n.members_ = std::move(members);
   return n;
 }
 
 SchemaNode make_object(uint64_t class_index, std::vector<RecordField> attributes) {
   SchemaNode n(NodeKind::Object);
   n.index = class_index;
-  n.fields = std::move(attributes);
+  n.fields_ = std::move(attributes);
   return n;
 }
 
 SchemaNode make_refinement(SchemaNode base, std::vector<Constraint> constraints) {
   SchemaNode n(NodeKind::Refinement);
-  n.child = std::make_unique<SchemaNode>(std::move(base));
-  n.constraints = std::move(constraints);
+  n.child_ = std::make_unique<SchemaNode>(std::move(base));
+  n.constraints_ = std::move(constraints);
   return n;
 }
 
@@ -74,18 +74,24 @@ ItemShape make_parts_shape(ShapeKind kind, std::vector<ItemShape> parts) {
   return s;
 }
 
+SchemaNode take_child(SchemaNode& node) { return std::move(*node.child_); }
+
+std::vector<SchemaNode> take_members(SchemaNode& node) { return std::move(node.members_); }
+
+std::vector<Constraint> take_constraints(SchemaNode& node) { return std::move(node.constraints_); }
+
 // ---- clone -----------------------------------------------------------------
 
 SchemaNode clone_schema_node(const SchemaNode& node) {
   SchemaNode n(node.kind);
   n.tuple = node.tuple;
   n.index = node.index;
-  if (node.child) n.child = std::make_unique<SchemaNode>(clone_schema_node(*node.child));
-  if (node.shape) n.shape = std::make_unique<ItemShape>(clone_item_shape(*node.shape));
-  n.members = clone_schema_node_vec(node.members);
-  n.fields = clone_record_fields(node.fields);
-  n.clauses = clone_clauses(node.clauses);
-  n.constraints = clone_constraint_vec(node.constraints);
+  if (node.child_) n.child_ = std::make_unique<SchemaNode>(clone_schema_node(node.child()));
+  if (node.shape_) n.shape_ = std::make_unique<ItemShape>(clone_item_shape(node.shape()));
+  n.members_ = clone_schema_node_vec(node.members());
+  n.fields_ = clone_record_fields(node.fields());
+  n.clauses_ = clone_clauses(node.clauses());
+  n.constraints_ = clone_constraint_vec(node.constraints());
   return n;
 }
 
@@ -169,28 +175,29 @@ bool schema_node_eq(const SchemaNode& a, const SchemaNode& b) {
     case NodeKind::Placeholder:
       return a.index == b.index;
     case NodeKind::Sequence:
-      return a.tuple == b.tuple && item_shape_eq(*a.shape, *b.shape);
+      return a.tuple == b.tuple && item_shape_eq(a.shape(), b.shape());
     case NodeKind::Set:
     case NodeKind::FrozenSet:
     case NodeKind::Complement:
-      return schema_node_eq(*a.child, *b.child);
+      return schema_node_eq(a.child(), b.child());
     case NodeKind::Record:
-      if (!record_fields_eq(a.fields, b.fields)) return false;
-      if (a.clauses.size() != b.clauses.size()) return false;
-      for (size_t i = 0; i < a.clauses.size(); ++i) {
-        if (!schema_node_eq(a.clauses[i].key, b.clauses[i].key) ||
-            !schema_node_eq(a.clauses[i].value, b.clauses[i].value)) {
+      if (!record_fields_eq(a.fields(), b.fields())) return false;
+      if (a.clauses().size() != b.clauses().size()) return false;
+      for (size_t i = 0; i < a.clauses().size(); ++i) {
+        if (!schema_node_eq(a.clauses()[i].key, b.clauses()[i].key) ||
+            !schema_node_eq(a.clauses()[i].value, b.clauses()[i].value)) {
           return false;
         }
       }
       return true;
     case NodeKind::Union:
     case NodeKind::Intersection:
-      return node_vec_eq(a.members, b.members);
+      return node_vec_eq(a.members(), b.members());
     case NodeKind::Object:
-      return a.index == b.index && record_fields_eq(a.fields, b.fields);
+      return a.index == b.index && record_fields_eq(a.fields(), b.fields());
     case NodeKind::Refinement:
-      return schema_node_eq(*a.child, *b.child) && constraint_slice_eq(a.constraints, b.constraints);
+      return schema_node_eq(a.child(), b.child()) &&
+             constraint_slice_eq(a.constraints(), b.constraints());
   }
   return false;
 }

@@ -64,29 +64,49 @@ struct Constraint {
 // One node of a schema tree. Plain, finite, acyclic data: children are owned
 // exclusively, Python objects are named by pool index and recursion by
 // definition index, so trees are copied, compared and hashed without the
-// interpreter. Built trees are immutable. Only the fields of `kind` are used:
+// interpreter. Built trees are immutable ("Get. No set."): only the
+// constructors below and the rewrites of schema/ write a node. The payload
+// of each kind:
 //   Literal, Instance, Object: `index` is a pool index
 //   Ref: `index` is a definition index; Placeholder: `index` is the recursive id
-//   Sequence: `tuple`, `shape`
-//   Set, FrozenSet, Complement: `child`; Refinement: `child` (base), `constraints`
-//   Record: `fields`, `clauses`; Object: `index`, `fields` (attributes)
-//   Union, Intersection: `members`
+//   Sequence: `tuple`, `shape()`
+//   Set, FrozenSet, Complement: `child()`; Refinement: `child()` (base), `constraints()`
+//   Record: `fields()`, `clauses()`; Object: `index`, `fields()` (attributes)
+//   Union, Intersection: `members()`
+// The readers of a payload a kind does not have see an empty list.
 struct SchemaNode {
   NodeKind kind = NodeKind::Anything;
   bool tuple = false;
   uint64_t index = 0;
-  std::unique_ptr<SchemaNode> child;
-  std::unique_ptr<ItemShape> shape;
-  std::vector<SchemaNode> members;
-  std::vector<RecordField> fields;
-  std::vector<Clause> clauses;
-  std::vector<Constraint> constraints;
 
   SchemaNode() = default;
   explicit SchemaNode(NodeKind k);
   SchemaNode(SchemaNode&&) noexcept = default;
   SchemaNode& operator=(SchemaNode&&) noexcept = default;
   ~SchemaNode();
+
+  const SchemaNode& child() const { return *child_; }
+  const ItemShape& shape() const { return *shape_; }
+  const std::vector<SchemaNode>& members() const { return members_; }
+  const std::vector<RecordField>& fields() const { return fields_; }
+  const std::vector<Clause>& clauses() const { return clauses_; }
+  const std::vector<Constraint>& constraints() const { return constraints_; }
+
+  // For the builder's in-place binding of recursive placeholders only: a
+  // finished tree is never written.
+  SchemaNode& mutable_child() { return *child_; }
+  ItemShape& mutable_shape() { return *shape_; }
+  std::vector<SchemaNode>& mutable_members() { return members_; }
+  std::vector<RecordField>& mutable_fields() { return fields_; }
+  std::vector<Clause>& mutable_clauses() { return clauses_; }
+
+  // Storage, written only by the constructors and rewrites of schema/.
+  std::unique_ptr<SchemaNode> child_;
+  std::unique_ptr<ItemShape> shape_;
+  std::vector<SchemaNode> members_;
+  std::vector<RecordField> fields_;
+  std::vector<Clause> clauses_;
+  std::vector<Constraint> constraints_;
 };
 
 // The elements of a Sequence as a regular expression over element nodes.
@@ -137,6 +157,12 @@ SchemaNode make_refinement(SchemaNode base, std::vector<Constraint> constraints)
 ItemShape make_one_shape(SchemaNode node);
 ItemShape make_star_shape(ItemShape inner);
 ItemShape make_parts_shape(ShapeKind kind, std::vector<ItemShape> parts);  // Seq, Alt
+
+// Move one payload out of a node that is being taken apart; the node is left
+// to be dropped or overwritten.
+SchemaNode take_child(SchemaNode& node);                 // Set, FrozenSet, Complement, Refinement
+std::vector<SchemaNode> take_members(SchemaNode& node);  // Union, Intersection
+std::vector<Constraint> take_constraints(SchemaNode& node);  // Refinement
 
 // ---- Value operations: pure, no Python, no locks ---------------------------
 

@@ -101,13 +101,14 @@ SchemaNode remap_node(const SchemaNode& node, const std::vector<uint64_t>& table
       n.index = node.index;
       break;
   }
-  if (node.child) n.child = std::make_unique<SchemaNode>(remap_node(*node.child, table, offset));
-  if (node.shape) n.shape = std::make_unique<ItemShape>(remap_item_shape(*node.shape, table, offset));
-  n.members = remap_node_vec(node.members, table, offset);
-  n.fields = remap_record_fields(node.fields, table, offset);
-  n.clauses = map_clauses(node.clauses, Remap{table, offset});
-  n.constraints = node.constraints;
-  for (Constraint& c : n.constraints) {
+  if (node.child_) n.child_ = std::make_unique<SchemaNode>(remap_node(node.child(), table, offset));
+  if (node.shape_)
+    n.shape_ = std::make_unique<ItemShape>(remap_item_shape(node.shape(), table, offset));
+  n.members_ = remap_node_vec(node.members(), table, offset);
+  n.fields_ = remap_record_fields(node.fields(), table, offset);
+  n.clauses_ = map_clauses(node.clauses(), Remap{table, offset});
+  n.constraints_ = node.constraints();
+  for (Constraint& c : n.constraints_) {
     switch (c.kind) {
       case ConstraintKind::Ge:
       case ConstraintKind::Gt:
