@@ -1,9 +1,14 @@
 """Refinement constraints: each kind's verdict, code and expected text, and exception folding."""
 
+import copy
 import dataclasses
+import math
+import operator
 from typing import Annotated, Any, Literal
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from quendrix import ValidationError, Validator
 
@@ -180,6 +185,130 @@ class TestVerdicts:
         validator = Validator([Annotated[str, Pattern("x+")], Annotated[str, Pattern("x+")]])
         assert validator.is_valid(["xx", "x"])
         assert not validator.is_valid(["xx", "y"])
+
+
+# Numbers where a native comparison could go wrong: the edges of 64 bits and
+# of a double's 53-bit mantissa, signed zeros, infinities and NaN.
+EDGE_NUMBERS = [
+    0, 1, -1, 2**30, -(2**30), 2**53, 2**53 + 1, -(2**53) - 1, 2**62, 2**63 - 1, 2**63,
+    -(2**63), -(2**63) - 1, 2**64, 2**1000, -(2**1000), 0.0, -0.0, 0.5, -0.5, 2.0**53,
+    2.0**63, -(2.0**63), 2.0**64, 2.0**1000, 1e308, math.inf, -math.inf, math.nan, True, False,
+]
+
+
+def beside(x):
+    """x and its neighbours as int and as float, where they exist."""
+    out = [x]
+    if not isinstance(x, float) or math.isfinite(x):
+        out += [x + 1, x - 1]
+    try:
+        f = float(x)
+    except OverflowError:
+        return out
+    return out + [f, math.nextafter(f, math.inf), math.nextafter(f, -math.inf)]
+
+
+NUMBERS = st.one_of(
+    st.sampled_from(EDGE_NUMBERS),
+    st.integers(),
+    st.integers(min_value=-(2**70), max_value=2**70),
+    st.floats(),
+    st.booleans(),
+)
+PAIRS = st.one_of(
+    st.tuples(NUMBERS, NUMBERS),
+    NUMBERS.flatmap(lambda x: st.tuples(st.just(x), st.sampled_from(beside(x)))),
+)
+# Compared by identity: typing caches Annotated forms by equal metadata, and
+# Ge(True) == Ge(1) would hand later tests a bound they never wrote.
+BOUNDS = [
+    (dataclasses.make_dataclass(name, [attribute], frozen=True, eq=False), op)
+    for name, attribute, op in [
+        ("Ge", "ge", operator.ge),
+        ("Gt", "gt", operator.gt),
+        ("Le", "le", operator.le),
+        ("Lt", "lt", operator.lt),
+    ]
+]
+
+
+class TestNumberBounds:
+    # Exact ints and floats are compared without calling Python; the verdict
+    # must be Python's own, whatever the sizes and kinds of the two numbers.
+    @settings(max_examples=300, deadline=None)
+    @given(PAIRS)
+    def test_agrees_with_python(self, pair):
+        value, bound = pair
+        for meta, op in BOUNDS:
+            expected = op(value, bound)
+            assert Validator(Annotated[Any, meta(bound)]).is_valid(value) is expected
+            assert Validator(list[Annotated[Any, meta(bound)]]).is_valid([value]) is expected
+
+    @pytest.mark.parametrize(("meta", "op"), BOUNDS)
+    def test_edges_agree_with_python(self, meta, op):
+        values = [v for x in EDGE_NUMBERS for v in beside(x)]
+        for bound in EDGE_NUMBERS:
+            scalar = Validator(Annotated[Any, meta(bound)])
+            in_list = Validator(list[Annotated[Any, meta(bound)]])
+            for value in values:
+                expected = op(value, bound)
+                assert scalar.is_valid(value) is expected, (value, bound)
+                assert in_list.is_valid([value]) is expected, (value, bound)
+
+    @pytest.mark.parametrize("value", [-1, -1.0, -(2**64), -math.inf, math.nan])
+    def test_failures_keep_their_record(self, value):
+        assert failures(list[Annotated[Any, BOUNDS[0][0](0)]], [value]) == [
+            ("greater_than_equal", (0,), ">= 0", repr(value))
+        ]
+
+    def test_subclasses_still_compare_through_python(self):
+        calls = []
+
+        class Loud(int):
+            def __ge__(self, other):
+                calls.append(("value", other))
+                return True
+
+        class LoudBound(float):
+            def __le__(self, other):
+                calls.append(("bound", other))
+                return False
+
+        ge = BOUNDS[0][0]
+        assert Validator(list[Annotated[int, ge(100)]]).is_valid([Loud(1)])
+        assert not Validator(Annotated[Any, ge(LoudBound(0.0))]).is_valid(5)
+        assert calls == [("value", 100), ("bound", 5)]
+
+
+class TestPatternsPerConstraint:
+    PATTERNS = [f"{chr(ord('a') + i)}+" for i in range(20)]
+
+    def test_each_constraint_uses_its_own_pattern(self):
+        items = tuple(Annotated[str, Pattern(p)] for p in self.PATTERNS)
+        validator = Validator(tuple[items])
+        good = tuple(p[0] * 3 for p in self.PATTERNS)
+        assert validator.is_valid(good)
+        for i in range(len(good) - 1):
+            swapped = good[:i] + (good[i + 1], good[i]) + good[i + 2 :]
+            assert not validator.is_valid(swapped)
+
+    def test_two_patterns_on_one_value(self):
+        validator = Validator(list[Annotated[str, Pattern("[ab]+"), Pattern("a.*")]])
+        assert validator.is_valid(["ab", "a"])
+        assert not validator.is_valid(["ba"])
+        assert failures(list[Annotated[str, Pattern("[ab]+"), Pattern("a.*")]], ["ba", "c"]) == [
+            ("string_pattern_mismatch", (0,), 'a string matching "a.*"', "'ba'"),
+            ("string_pattern_mismatch", (1,), 'a string matching "[ab]+"', "'c'"),
+            ("string_pattern_mismatch", (1,), 'a string matching "a.*"', "'c'"),
+        ]
+
+    def test_copy_outlives_its_original(self):
+        original = Validator(list[Annotated[str, Pattern("x+")]])
+        assert original.is_valid(["x"])
+        duplicate = copy.deepcopy(original)
+        del original
+        assert duplicate.is_valid(["xx"])
+        assert not duplicate.is_valid(["xy"])
 
 
 class TestPatternWithoutIndex:

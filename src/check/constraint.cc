@@ -2,9 +2,9 @@
 #include <string>
 #include <string_view>
 
-#include "absl/strings/string_view.h"
-#include "compile/pattern.h"
+#include "check/number_order.h"
 #include "check/walk.h"
+#include "compile/pattern.h"
 #include "errors/records.h"
 #include "errors/texts.h"
 #include "py/once_cell.h"
@@ -148,20 +148,56 @@ int is_multiple(PyObject* value, PyObject* divisor) {
 // compiled pattern is used when its index has one; otherwise (a walk without
 // a built index) the pattern is compiled for this one test. A value without
 // UTF-8 text, or a pattern that does not compile, does not match.
-bool matches_pattern(std::string_view pattern, PyObject* value, const WalkContext& ctx) {
+// The validator's compiled pattern of a Regex constraint, or null when the
+// walk runs without a built index.
+const re2::RE2* indexed_regex(const Constraint& constraint, const WalkContext& ctx) {
+  return ctx.precompute != nullptr ? ctx.precompute->regex_of(constraint) : nullptr;
+}
+
+// Whether `regex` (anchored at both ends) matches the text of `value`, a
+// str; a str without UTF-8 text (a lone surrogate) does not match.
+bool matches(const re2::RE2& regex, PyObject* value) {
   std::string_view view;
   if (!utf8_view(value, view)) return false;
-  re2::StringPiece text(view.data(), view.size());
-  if (ctx.precompute != nullptr && !ctx.precompute->patterns.empty()) {
-    auto hit = ctx.precompute->patterns.find(absl::string_view(pattern.data(), pattern.size()));
-    if (hit != ctx.precompute->patterns.end()) return re2::RE2::PartialMatch(text, *hit->second);
-  }
+  // Match itself, not PartialMatch: with no submatches to fill, the wrapper's
+  // argument handling is pure overhead on every test.
+  return regex.Match(re2::StringPiece(view.data(), view.size()), 0, view.size(),
+                     re2::RE2::UNANCHORED, nullptr, 0);
+}
+
+// Whether the whole of `value` (a str) matches the constraint's pattern. A
+// walk without a built index compiles the pattern for this one test; a
+// pattern that does not compile matches nothing.
+bool matches_pattern(const Constraint& constraint, PyObject* value, const WalkContext& ctx) {
+  if (const re2::RE2* regex = indexed_regex(constraint, ctx)) return matches(*regex, value);
   std::string error;
-  std::unique_ptr<re2::RE2> compiled = compile_anchored_pattern(pattern, &error);
-  return compiled != nullptr && re2::RE2::PartialMatch(text, *compiled);
+  std::unique_ptr<re2::RE2> compiled = compile_anchored_pattern(constraint.pattern, &error);
+  return compiled != nullptr && matches(*compiled, value);
 }
 
 }  // namespace
+
+bool holds_natively(const Constraint& constraint, PyObject* value, const WalkContext& ctx) {
+  switch (constraint.kind) {
+    case ConstraintKind::Ge:
+    case ConstraintKind::Gt:
+    case ConstraintKind::Le:
+    case ConstraintKind::Lt: {
+      PyObject* bound = ctx.pool->get(constraint.value);
+      return bound != nullptr && compare_numbers(value, bound, compare_op(constraint.kind)) == 1;
+    }
+    case ConstraintKind::Regex: {
+      const re2::RE2* regex = indexed_regex(constraint, ctx);
+      return regex != nullptr && PyUnicode_Check(value) && matches(*regex, value);
+    }
+    case ConstraintKind::MinLen:
+    case ConstraintKind::MaxLen:
+    case ConstraintKind::MultipleOf:
+    case ConstraintKind::Predicate:
+      return false;
+  }
+  return false;
+}
 
 bool check_constraint(const Constraint& constraint, PyObject* value, Path& path,
                       const WalkContext& ctx, ErrorList& errors) {
@@ -173,10 +209,17 @@ bool check_constraint(const Constraint& constraint, PyObject* value, Path& path,
     case ConstraintKind::Gt:
     case ConstraintKind::Le:
     case ConstraintKind::Lt: {
-      Ref bound = Ref::borrow(ctx.pool->get(constraint.value));
-      if (!bound) return false;
-      int outcome = truth_of(PyObject_RichCompare(value, bound.get(), compare_op(constraint.kind)));
-      verdict = fold_call_result(outcome, ctx);
+      PyObject* bound = ctx.pool->get(constraint.value);
+      if (bound == nullptr) return false;
+      const int op = compare_op(constraint.kind);
+      // Exact ints and floats compare without user code: answered natively.
+      const int native = compare_numbers(value, bound, op);
+      if (native >= 0) {
+        verdict = native == 1;
+        break;
+      }
+      Ref held = Ref::borrow(bound);
+      verdict = fold_call_result(truth_of(PyObject_RichCompare(value, held.get(), op)), ctx);
       break;
     }
     case ConstraintKind::MinLen:
@@ -216,7 +259,7 @@ bool check_constraint(const Constraint& constraint, PyObject* value, Path& path,
       break;
     }
     case ConstraintKind::Regex:
-      verdict = PyUnicode_Check(value) && matches_pattern(constraint.pattern, value, ctx);
+      verdict = PyUnicode_Check(value) && matches_pattern(constraint, value, ctx);
       break;
   }
   // Once a fatal exception has stopped the check its records are never seen,

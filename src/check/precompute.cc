@@ -1,4 +1,5 @@
 // The per-validator index: record keys, literal sets of unions and compiled patterns.
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -53,12 +54,17 @@ void index_union(const SchemaNode& node, const ConstantsPool& pool, Precompute& 
 
 void index_patterns(const std::vector<Constraint>& constraints, Precompute& tables) {
   for (const Constraint& c : constraints) {
-    if (c.kind != ConstraintKind::Regex || tables.patterns.contains(c.pattern)) continue;
-    std::string error;
-    std::unique_ptr<re2::RE2> regex = compile_anchored_pattern(c.pattern, &error);
-    // A pattern that does not compile stays out; the constraint check then
-    // compiles it on the spot and counts the failure as a mismatch.
-    if (regex) tables.patterns.emplace(c.pattern, std::move(regex));
+    if (c.kind != ConstraintKind::Regex) continue;
+    auto known = tables.patterns.find(c.pattern);
+    if (known == tables.patterns.end()) {
+      std::string error;
+      std::unique_ptr<re2::RE2> regex = compile_anchored_pattern(c.pattern, &error);
+      // A pattern that does not compile stays out; the constraint check then
+      // compiles it on the spot and counts the failure as a mismatch.
+      if (!regex) continue;
+      known = tables.patterns.emplace(c.pattern, std::move(regex)).first;
+    }
+    tables.regexes.emplace_back(&c, known->second.get());
   }
 }
 
@@ -84,6 +90,7 @@ std::unique_ptr<Precompute> init_precompute(const CompiledSchema& schema) {
   for (const SchemaNode& definition : schema.definitions) {
     build_precompute(definition, schema.pool, *tables);
   }
+  std::sort(tables->regexes.begin(), tables->regexes.end());
   return tables;
 }
 

@@ -110,7 +110,9 @@ PyObject* as_python(ValueRef value, Ref& holder) {
 
 [[gnu::noinline]] bool walk_refinement(const SchemaNode& node, ValueRef value, Path& path,
                      const WalkContext& ctx, ErrorList& errors) {
-  if (!walk(node.child(), value, path, ctx, errors)) return false;
+  if (!accepts_at_once(node.child(), value) && !walk(node.child(), value, path, ctx, errors)) {
+    return false;
+  }
   Ref holder;
   PyObject* obj = as_python(value, holder);
   if (obj == nullptr) {
@@ -118,7 +120,9 @@ PyObject* as_python(ValueRef value, Ref& holder) {
     return false;
   }
   return all_pass(node.constraints().size(), ctx, [&](size_t i) {
-    return check_constraint(node.constraints()[i], obj, path, ctx, errors);
+    const Constraint& constraint = node.constraints()[i];
+    return holds_natively(constraint, obj, ctx) ||
+           check_constraint(constraint, obj, path, ctx, errors);
   });
 }
 

@@ -109,6 +109,12 @@ bool check_object_attributes(uint64_t class_index, const std::vector<RecordField
 
 // ---- Constraints and exception folding --------------------------------------
 
+// Whether `constraint` holds for `value`, told without calling Python (exact
+// numbers against a bound, a str against an indexed pattern). False when it
+// fails or when only Python can tell: check_constraint then decides and
+// reports. Never raises.
+bool holds_natively(const Constraint& constraint, PyObject* value, const WalkContext& ctx);
+
 // One constraint of a Refinement against a Python object; appends its record.
 bool check_constraint(const Constraint& constraint, PyObject* value, Path& path,
                       const WalkContext& ctx, ErrorList& errors);

@@ -63,6 +63,19 @@ inline bool accepts_at_once(const SchemaNode& node, ValueRef value) {
   return false;
 }
 
+// accepts_at_once, or a Refinement of such a base whose every constraint
+// holds natively (holds_natively): no Python code runs, so a loop may look
+// at a borrowed item, and a false answer costs only the walk that follows.
+inline bool accepts_natively(const SchemaNode& node, ValueRef value, const WalkContext& ctx) {
+  if (accepts_at_once(node, value)) return true;
+  if (node.kind != NodeKind::Refinement || value.is_json()) return false;
+  if (!accepts_at_once(node.child(), value)) return false;
+  for (const Constraint& constraint : node.constraints()) {
+    if (!holds_natively(constraint, value.obj, ctx)) return false;
+  }
+  return true;
+}
+
 // Whether a loop over items, elements or members goes on after a failure:
 // only a Collect check that no fatal exception has stopped.
 inline bool keep_going(const WalkContext& ctx) {

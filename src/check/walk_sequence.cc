@@ -64,7 +64,7 @@ bool reduce_shape(const ItemShape& shape, FixedItems& out) {
 bool walk_item(const FixedItems& shape, size_t i, ValueRef item, Path& path,
                const WalkContext& ctx, ErrorList& errors) {
   const SchemaNode& node = shape.node_at(i);
-  if (accepts_at_once(node, item)) return true;
+  if (accepts_natively(node, item, ctx)) return true;
   if (!ctx.collecting()) return walk(node, item, path, ctx, errors);
   path.push_back(PathSegment::of_index(i));
   bool ok = walk(node, item, path, ctx, errors);
@@ -79,9 +79,11 @@ bool walk_list_items(const FixedItems& shape, PyObject* list, size_t seen, Path&
   bool verdict = true;
   for (size_t i = 0; i < seen && i < static_cast<size_t>(PyList_GET_SIZE(list)); ++i) {
 #ifndef Py_GIL_DISABLED
-    // A borrowed look suffices where the type alone decides: no Python code
-    // runs, so nothing can change the list under it.
-    if (accepts_at_once(shape.node_at(i), ValueRef::python(PyList_GET_ITEM(list, i)))) continue;
+    // A borrowed look suffices where no Python code runs to decide: nothing
+    // can change the list under it.
+    if (accepts_natively(shape.node_at(i), ValueRef::python(PyList_GET_ITEM(list, i)), ctx)) {
+      continue;
+    }
 #endif
     Ref item = Ref::steal(PyList_GetItemRef(list, static_cast<Py_ssize_t>(i)));
     if (!item) {  // shrunk by another thread since the length was read
@@ -140,8 +142,9 @@ bool walk_set_elements(const SchemaNode& node, PyObject* set, Path& path,
   if (iterator) {
     while (Ref element = Ref::steal(PyIter_Next(iterator.get()))) {
       const ValueRef item = ValueRef::python(element.get());
-      if (accepts_at_once(node.child(), item) || walk(node.child(), item, path, ctx, errors))
+      if (accepts_natively(node.child(), item, ctx) || walk(node.child(), item, path, ctx, errors)) {
         continue;
+      }
       verdict = false;
       if (!keep_going(ctx)) return false;
     }

@@ -1,9 +1,12 @@
 // The per-validator index a check consults to go faster; holds no Python objects.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "absl/container/flat_hash_map.h"
 #include "absl/container/flat_hash_set.h"
@@ -32,6 +35,16 @@ struct Precompute {
   absl::flat_hash_map<const SchemaNode*, DeclaredKeys> records;  // keyed by Record node
   absl::flat_hash_map<const SchemaNode*, LiteralSets> unions;    // keyed by Union node
   absl::flat_hash_map<std::string, std::unique_ptr<re2::RE2>> patterns;  // keyed by pattern text
+  // Each Regex constraint's entry of `patterns`, sorted by the constraint's
+  // address: a check finds its regex by a short search, hashing no text.
+  std::vector<std::pair<const Constraint*, const re2::RE2*>> regexes;
+
+  // The compiled pattern of a Regex constraint, or null when it has none here.
+  const re2::RE2* regex_of(const Constraint& constraint) const {
+    auto hit = std::lower_bound(regexes.begin(), regexes.end(), &constraint,
+                                [](const auto& entry, const Constraint* c) { return entry.first < c; });
+    return hit != regexes.end() && hit->first == &constraint ? hit->second : nullptr;
+  }
 };
 
 }  // namespace qx
