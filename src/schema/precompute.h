@@ -41,8 +41,9 @@ struct Precompute {
 
   // The compiled pattern of a Regex constraint, or null when it has none here.
   const re2::RE2* regex_of(const Constraint& constraint) const {
-    auto hit = std::lower_bound(regexes.begin(), regexes.end(), &constraint,
-                                [](const auto& entry, const Constraint* c) { return entry.first < c; });
+    auto hit = std::lower_bound(
+        regexes.begin(), regexes.end(), &constraint,
+        [](const auto& entry, const Constraint* c) { return entry.first < c; });
     return hit != regexes.end() && hit->first == &constraint ? hit->second : nullptr;
   }
 };
