@@ -10,9 +10,9 @@ namespace qx {
 
 // Checks `obj` in Collect (or FailFast) mode: success, a ValidationError, or
 // the fatal exception of the check.
-Status validate_core(const CompiledSchema& schema, PyObject* obj, bool fail_fast);
+Status validate_impl(const CompiledSchema& schema, PyObject* obj, bool fail_fast);
 
 // Membership of `obj`: the verdict, or the fatal exception of the check.
-Result<bool> is_valid_core(const CompiledSchema& schema, PyObject* obj);
+Result<bool> is_valid_impl(const CompiledSchema& schema, PyObject* obj);
 
 }  // namespace qx

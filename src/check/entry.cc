@@ -24,7 +24,7 @@ struct Check {
 
 }  // namespace
 
-Status validate_core(const CompiledSchema& schema, PyObject* obj, bool fail_fast) {
+Status validate_impl(const CompiledSchema& schema, PyObject* obj, bool fail_fast) {
   Check check;
   const WalkContext ctx =
       check.context(schema, fail_fast ? WalkMode::FailFast : WalkMode::Collect);
@@ -34,7 +34,7 @@ Status validate_core(const CompiledSchema& schema, PyObject* obj, bool fail_fast
   return build_validation_error(check.errors);
 }
 
-Result<bool> is_valid_core(const CompiledSchema& schema, PyObject* obj) {
+Result<bool> is_valid_impl(const CompiledSchema& schema, PyObject* obj) {
   Check check;
   const WalkContext ctx = check.context(schema, WalkMode::Membership);
   bool member = walk(schema.root, ValueRef::python(obj), check.path, ctx, check.errors);

@@ -5,6 +5,10 @@
 
 namespace qx {
 
+// One naming scheme: an entry CPython calls is `validator_<name>` for the
+// class and `module_<name>` for a module function; the work behind an entry,
+// once its arguments are extracted, is `<name>_impl`.
+
 PyObject* validator_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs);
 void validator_dealloc(PyObject* self);
 

@@ -13,7 +13,7 @@ namespace {
 constexpr const char* kSchema[] = {"schema"};
 constexpr const char* kBuilder[] = {"builder"};
 
-PyObject* union_wrapper(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* module_union(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return boundary([&]() -> Result<Ref> {
     static const Signature sig{"union()", {}, 0, 0, true};
     Ref schemas;
@@ -22,8 +22,8 @@ PyObject* union_wrapper(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
   });
 }
 
-PyObject* intersection_wrapper(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                               PyObject* kwnames) {
+PyObject* module_intersection(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
   return boundary([&]() -> Result<Ref> {
     static const Signature sig{"intersection()", {}, 0, 0, true};
     Ref schemas;
@@ -33,8 +33,7 @@ PyObject* intersection_wrapper(PyObject*, PyObject* const* args, Py_ssize_t narg
   });
 }
 
-PyObject* complement_wrapper(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) {
+PyObject* module_complement(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return boundary([&]() -> Result<Ref> {
     static const Signature sig{"complement()", kSchema, 1, 1};
     PyObject* spec = nullptr;
@@ -44,8 +43,7 @@ PyObject* complement_wrapper(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   });
 }
 
-PyObject* recursive_wrapper(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames) {
+PyObject* module_recursive(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return boundary([&]() -> Result<Ref> {
     static const Signature sig{"recursive()", kBuilder, 1, 1};
     PyObject* builder = nullptr;
@@ -61,21 +59,21 @@ constexpr int kFunctionFlags = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
 }  // namespace
 
 PyMethodDef module_functions[] = {
-    {"union", QX_FASTCALL(union_wrapper), kFunctionFlags,
+    {"union", QX_FASTCALL(module_union), kFunctionFlags,
      "union(*schemas)\n--\n\n"
      "The union of the given schemas: a value in at least one of their sets.\n\n"
      "The members are kept as given, in order; `union()` is empty."},
-    {"intersection", QX_FASTCALL(intersection_wrapper), kFunctionFlags,
+    {"intersection", QX_FASTCALL(module_intersection), kFunctionFlags,
      "intersection(*schemas)\n--\n\n"
      "The intersection of the given schemas: a value in every one of their sets.\n\n"
      "The members are kept as given, in order; `intersection()` admits every value."},
-    {"complement", QX_FASTCALL(complement_wrapper), kFunctionFlags,
+    {"complement", QX_FASTCALL(module_complement), kFunctionFlags,
      "complement(schema)\n--\n\n"
      "The complement of a schema: every value not in its set.\n\n"
      "A value whose own comparison or `__eq__` raises folds to a non-member of the\n"
      "inner schema and therefore to a member of the complement, so a filter\n"
      "`complement(P)` over such values should intersect with a positive type."},
-    {"recursive", QX_FASTCALL(recursive_wrapper), kFunctionFlags,
+    {"recursive", QX_FASTCALL(module_recursive), kFunctionFlags,
      "recursive(builder)\n--\n\n"
      "Build a recursive schema as a checked fixpoint.\n\n"
      "`builder` receives a placeholder validator standing for the schema being\n"

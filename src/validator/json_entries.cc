@@ -75,7 +75,7 @@ Result<Ref> parse_json_input(PyObject* data) {
 
 Result<Ref> load_impl(const CompiledSchema& schema, PyObject* data, bool fail_fast) {
   QX_ASSIGN(Ref parsed, parse_json_input(data));
-  QX_TRY(validate_core(schema, parsed.get(), fail_fast));
+  QX_TRY(validate_impl(schema, parsed.get(), fail_fast));
   return parsed;
 }
 

@@ -66,7 +66,7 @@ PyObject* validator_richcompare(PyObject* self, PyObject* other, int op) {
   });
 }
 
-Py_hash_t validator_hash_slot(PyObject* self) {
+Py_hash_t validator_hash(PyObject* self) {
   return boundary_value<Py_hash_t>(-1, [&]() -> Result<Py_hash_t> {
     const CompiledSchema& schema = schema_of(self);
     SipHasher13 hasher;
@@ -78,13 +78,13 @@ Py_hash_t validator_hash_slot(PyObject* self) {
   });
 }
 
-PyObject* validator_repr_slot(PyObject* self) {
+PyObject* validator_repr(PyObject* self) {
   return boundary([&]() -> Result<Ref> { return repr_impl(schema_of(self)); });
 }
 
 int validator_contains(PyObject* self, PyObject* value) {
   return boundary_value<int>(-1, [&]() -> Result<int> {
-    QX_ASSIGN(bool verdict, is_valid_core(schema_of(self), value));
+    QX_ASSIGN(bool verdict, is_valid_impl(schema_of(self), value));
     return verdict ? 1 : 0;
   });
 }
@@ -106,9 +106,9 @@ PyObject* validator_or(PyObject* left, PyObject* right) {
 }  // namespace
 
 PyType_Slot validator_operator_slots[] = {
-    {Py_tp_repr, reinterpret_cast<void*>(validator_repr_slot)},
+    {Py_tp_repr, reinterpret_cast<void*>(validator_repr)},
     {Py_sq_contains, reinterpret_cast<void*>(validator_contains)},
-    {Py_tp_hash, reinterpret_cast<void*>(validator_hash_slot)},
+    {Py_tp_hash, reinterpret_cast<void*>(validator_hash)},
     {Py_nb_or, reinterpret_cast<void*>(validator_or)},
     {Py_tp_richcompare, reinterpret_cast<void*>(validator_richcompare)},
     {0, nullptr},
