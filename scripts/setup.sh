@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 need_pkgs=()
-for p in libre2-dev libabsl-dev pkg-config g++ clang; do
+for p in libre2-dev libabsl-dev libgmp-dev pkg-config g++ clang; do
   dpkg -s "$p" >/dev/null 2>&1 || need_pkgs+=("$p")
 done
 if [ ${#need_pkgs[@]} -gt 0 ]; then
