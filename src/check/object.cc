@@ -1,6 +1,7 @@
 // Object checks: an instance of a class whose named attributes match their schemas.
 #include <string>
 
+#include "check/json_values.h"
 #include "check/walk.h"
 #include "errors/records.h"
 #include "errors/texts.h"
@@ -77,9 +78,13 @@ bool check_object_attributes(uint64_t class_index, const std::vector<RecordField
                              ValueRef value, Path& path, const WalkContext& ctx,
                              ErrorList& errors) {
   if (!value.is_json()) return check_instance(class_index, attributes, value.obj, path, ctx, errors);
-  Result<Ref> converted = json::json_value_to_python(*value.json);
-  if (!converted.ok()) return false;
-  return check_instance(class_index, attributes, converted.value().get(), path, ctx, errors);
+  Ref holder;
+  PyObject* obj = json_as_python(*value.json, ctx.conversions, holder);
+  if (obj == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  return check_instance(class_index, attributes, obj, path, ctx, errors);
 }
 
 }  // namespace qx

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "check/json_values.h"
 #include "check/walk_kinds.h"
 #include "errors/records.h"
 #include "errors/texts.h"
@@ -44,16 +45,11 @@ namespace {
 }
 
 // The value as a Python object: itself, or a parsed JSON value converted
-// into `holder`. Null when the conversion raised, the exception pending.
-PyObject* as_python(ValueRef value, Ref& holder) {
+// once per check (or into `holder`). Null when the conversion raised, the
+// exception pending.
+PyObject* as_python(ValueRef value, Ref& holder, const WalkContext& ctx) {
   if (!value.is_json()) return value.obj;
-  Result<Ref> converted = json::json_value_to_python(*value.json);
-  if (!converted.ok()) {
-    std::move(converted).error().restore();
-    return nullptr;
-  }
-  holder = std::move(converted).value();
-  return holder.get();
+  return json_as_python(*value.json, ctx.conversions, holder);
 }
 
 // ---- Composite kinds: out of line, so walk() itself stays a small dispatch ---
@@ -61,19 +57,26 @@ PyObject* as_python(ValueRef value, Ref& holder) {
 // A literal accepts only values of its own exact type that compare equal:
 // True is not the literal 1 and 1.0 is not either.
 [[gnu::noinline]] bool walk_literal(const SchemaNode& node, ValueRef value, const Path& path,
-                  const WalkContext& ctx, ErrorList& errors) {
+                                   const WalkContext& ctx, ErrorList& errors) {
   PyObject* literal = ctx.pool->get(node.index);
   if (literal == nullptr) return false;
-  Ref holder;
-  PyObject* obj = as_python(value, holder);
+  // Most parsed values are decided without converting: by type, then as scalars.
+  const Decision decided =
+      value.is_json() ? json_literal_equals(*value.json, literal) : Decision::Unknown;
   bool member;
-  if (obj == nullptr) {
-    member = fold_call_result(-1, ctx);
-  } else if (Py_TYPE(obj) != Py_TYPE(literal)) {
-    member = false;
+  if (decided != Decision::Unknown) {
+    member = decided == Decision::Yes;
   } else {
-    Ref eq = Ref::steal(PyObject_RichCompare(obj, literal, Py_EQ));
-    member = fold_call_result(eq ? PyObject_IsTrue(eq.get()) : -1, ctx);
+    Ref holder;
+    PyObject* obj = as_python(value, holder, ctx);
+    if (obj == nullptr) {
+      member = fold_call_result(-1, ctx);
+    } else if (Py_TYPE(obj) != Py_TYPE(literal)) {
+      member = false;
+    } else {
+      Ref eq = Ref::steal(PyObject_RichCompare(obj, literal, Py_EQ));
+      member = fold_call_result(eq ? PyObject_IsTrue(eq.get()) : -1, ctx);
+    }
   }
   if (!member && ctx.collecting() && !*ctx.stop) append_literal_error(literal, value, path, errors);
   return member;
@@ -84,7 +87,7 @@ PyObject* as_python(ValueRef value, Ref& holder) {
   PyObject* cls = ctx.pool->get(node.index);
   if (cls == nullptr) return false;
   Ref holder;
-  PyObject* obj = as_python(value, holder);
+  PyObject* obj = as_python(value, holder, ctx);
   bool member = fold_call_result(obj == nullptr ? -1 : PyObject_IsInstance(obj, cls), ctx);
   if (!member && ctx.collecting() && !*ctx.stop) append_instance_error(cls, value, path, errors);
   return member;
@@ -108,13 +111,40 @@ PyObject* as_python(ValueRef value, Ref& holder) {
                   [&](size_t i) { return walk(node.members()[i], value, path, ctx, errors); });
 }
 
+// The constraints of a refinement on a parsed value, in Membership mode: each
+// is first asked of the parsed value, and the value is converted only for
+// one that needs the Python object.
+bool json_constraints_pass(const std::vector<Constraint>& constraints, const json::Value& value,
+                           Path& path, const WalkContext& ctx, ErrorList& errors) {
+  Ref holder;
+  PyObject* obj = nullptr;
+  for (const Constraint& constraint : constraints) {
+    const Decision decided = json_meets_constraint(constraint, value, *ctx.pool);
+    if (decided == Decision::No) return false;
+    if (decided == Decision::Yes) continue;
+    if (obj == nullptr) obj = json_as_python(value, ctx.conversions, holder);
+    if (obj == nullptr) {
+      PyErr_Clear();  // an unconvertible value meets no constraint, and says nothing
+      return false;
+    }
+    if (!holds_natively(constraint, obj, ctx) &&
+        !check_constraint(constraint, obj, path, ctx, errors)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 [[gnu::noinline]] bool walk_refinement(const SchemaNode& node, ValueRef value, Path& path,
-                     const WalkContext& ctx, ErrorList& errors) {
+                                       const WalkContext& ctx, ErrorList& errors) {
   if (!accepts_at_once(node.child(), value) && !walk(node.child(), value, path, ctx, errors)) {
     return false;
   }
+  if (value.is_json() && !ctx.collecting()) {
+    return json_constraints_pass(node.constraints(), *value.json, path, ctx, errors);
+  }
   Ref holder;
-  PyObject* obj = as_python(value, holder);
+  PyObject* obj = as_python(value, holder, ctx);
   if (obj == nullptr) {
     PyErr_Clear();  // an unconvertible value meets no constraint, and says nothing
     return false;

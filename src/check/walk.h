@@ -58,6 +58,8 @@ struct FatalSlot {
   Ref exception;
 };
 
+class JsonConversions;
+
 // The state passed down one walk. Owns nothing: the entry builds it on its
 // stack frame; sub-walks copy it, changing at most the mode.
 struct WalkContext {
@@ -68,6 +70,8 @@ struct WalkContext {
   FatalSlot* fatal;
   bool* stop;
   WalkMode mode;
+  // The Python objects made from the parsed document under check, if any.
+  JsonConversions* conversions = nullptr;
 
   WalkContext with_mode(WalkMode m) const {
     WalkContext c = *this;

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "absl/strings/string_view.h"
+#include "check/json_values.h"
 #include "check/walk_kinds.h"
 #include "errors/records.h"
 #include "py/text.h"
@@ -17,16 +18,22 @@ constexpr size_t kTypeProbeMembers = 4;
 
 enum class FastAnswer { No, Yes, Unknown };
 
-// A union of literals answers an exact int or str with one set lookup, the
-// exact answer of the first pass.
+// A union of literals answers an exact int or str, or a parsed integer or
+// string, with one set lookup, the exact answer of the first pass.
 // Other values, and ints beyond 64 bits or texts without UTF-8, go the
 // ordinary way: the sets are exact only for what they can hold.
-FastAnswer literal_fast_path(const SchemaNode& node, PyObject* obj, const WalkContext& ctx) {
+FastAnswer literal_fast_path(const SchemaNode& node, ValueRef value, const WalkContext& ctx) {
   const auto& unions = ctx.precompute->unions;
   if (unions.empty()) return FastAnswer::Unknown;
   auto hit = unions.find(&node);
   if (hit == unions.end()) return FastAnswer::Unknown;
   const LiteralSets& sets = hit->second;
+  if (value.is_json()) {
+    const Decision decided = json_in_literal_sets(sets, *value.json);
+    if (decided == Decision::Unknown) return FastAnswer::Unknown;
+    return decided == Decision::Yes ? FastAnswer::Yes : FastAnswer::No;
+  }
+  PyObject* obj = value.obj;
   if (Py_IS_TYPE(obj, &PyLong_Type)) {
     int overflow = 0;
     long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
@@ -101,8 +108,7 @@ bool walk_union(const SchemaNode& node, ValueRef value, Path& path, const WalkCo
     }
   }
   // The sets answer the first pass exactly, so every mode may ask them.
-  const FastAnswer fast =
-      value.is_json() ? FastAnswer::Unknown : literal_fast_path(node, value.obj, ctx);
+  const FastAnswer fast = literal_fast_path(node, value, ctx);
   if (fast == FastAnswer::Yes) return true;
   if (fast == FastAnswer::Unknown) {
     const WalkContext probe = ctx.with_mode(WalkMode::Membership);

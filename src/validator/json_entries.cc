@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "check/check.h"
+#include "check/json_values.h"
 #include "check/precompute.h"
 #include "check/walk.h"
 #include "errors/records.h"
@@ -89,9 +90,10 @@ Result<bool> is_valid_json_impl(const CompiledSchema& schema, PyObject* data) {
   bool stop = false;
   Path path;
   ErrorList errors;
+  JsonConversions conversions;
   const WalkContext ctx{&schema.pool, &schema.definitions, &ensure_precompute(schema),
                         &guard,       &fatal,              &stop,
-                        WalkMode::Membership};
+                        WalkMode::Membership, &conversions};
   const bool member = walk(schema.root, ValueRef::parsed(&tree.root), path, ctx, errors);
   if (fatal.exception) return Error::from(std::move(fatal.exception));
   return member;
