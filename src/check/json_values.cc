@@ -15,14 +15,21 @@ namespace {
 // The exact type that json_value_to_python gives a parsed value.
 PyTypeObject* converted_type(const json::Value& value) {
   switch (value.kind) {
-    case json::Kind::Null: return Py_TYPE(Py_None);
-    case json::Kind::Bool: return &PyBool_Type;
+    case json::Kind::Null:
+      return Py_TYPE(Py_None);
+    case json::Kind::Bool:
+      return &PyBool_Type;
     case json::Kind::Int:
-    case json::Kind::BigInt: return &PyLong_Type;
-    case json::Kind::Float: return &PyFloat_Type;
-    case json::Kind::String: return &PyUnicode_Type;
-    case json::Kind::Array: return &PyList_Type;
-    case json::Kind::Object: return &PyDict_Type;
+    case json::Kind::BigInt:
+      return &PyLong_Type;
+    case json::Kind::Float:
+      return &PyFloat_Type;
+    case json::Kind::String:
+      return &PyUnicode_Type;
+    case json::Kind::Array:
+      return &PyList_Type;
+    case json::Kind::Object:
+      return &PyDict_Type;
   }
   return nullptr;
 }
@@ -80,11 +87,12 @@ Order big_order(BigInteger v, bool bound_negative, double bound_magnitude) {
   return v.negative ? flip(by_size) : by_size;
 }
 
-// An exact int or bool bound, as read once.
+// An exact int or bool bound, as read once: `small` when it fits 64 bits,
+// else its sign and approximate magnitude.
 struct IntBound {
-  bool fits;      // in 64 bits: `small` holds it
+  bool fits;
   int64_t small;
-  bool negative;  // otherwise: its sign and approximate magnitude
+  bool negative;
   double magnitude;
 };
 
@@ -107,8 +115,10 @@ Order int_against_int(int64_t v, const IntBound& b) {
 
 Order number_against_int(const json::Value& value, const IntBound& b) {
   switch (value.kind) {
-    case json::Kind::Bool: return int_against_int(value.boolean ? 1 : 0, b);
-    case json::Kind::Int: return int_against_int(value.integer, b);
+    case json::Kind::Bool:
+      return int_against_int(value.boolean ? 1 : 0, b);
+    case json::Kind::Int:
+      return int_against_int(value.integer, b);
     case json::Kind::BigInt: {
       const BigInteger v = big_integer_of(value);
       if (b.fits) return v.negative ? Order::Less : Order::Greater;
@@ -120,14 +130,16 @@ Order number_against_int(const json::Value& value, const IntBound& b) {
     case json::Kind::Null:
     case json::Kind::String:
     case json::Kind::Array:
-    case json::Kind::Object: return Order::Unordered;
+    case json::Kind::Object:
+      return Order::Unordered;
   }
   return Order::Unknown;
 }
 
 Order number_against_float(const json::Value& value, double b) {
   switch (value.kind) {
-    case json::Kind::Bool: return order_of(value.boolean ? 1.0 : 0.0, b);
+    case json::Kind::Bool:
+      return order_of(value.boolean ? 1.0 : 0.0, b);
     case json::Kind::Int:
       if (!exact_in_double(value.integer)) return Order::Unknown;
       return order_of(static_cast<double>(value.integer), b);
@@ -138,11 +150,13 @@ Order number_against_float(const json::Value& value, double b) {
       if (b == 0) return v.negative ? Order::Less : Order::Greater;
       return big_order(v, b < 0, std::fabs(b));
     }
-    case json::Kind::Float: return order_of(value.number, b);
+    case json::Kind::Float:
+      return order_of(value.number, b);
     case json::Kind::Null:
     case json::Kind::String:
     case json::Kind::Array:
-    case json::Kind::Object: return Order::Unordered;
+    case json::Kind::Object:
+      return Order::Unordered;
   }
   return Order::Unknown;
 }
@@ -173,15 +187,20 @@ Decision decide(bool yes) { return yes ? Decision::Yes : Decision::No; }
 Decision meets_order(ConstraintKind kind, Order order) {
   if (order == Order::Unknown) return Decision::Unknown;
   switch (kind) {
-    case ConstraintKind::Ge: return decide(order == Order::Greater || order == Order::Equal);
-    case ConstraintKind::Gt: return decide(order == Order::Greater);
-    case ConstraintKind::Le: return decide(order == Order::Less || order == Order::Equal);
-    case ConstraintKind::Lt: return decide(order == Order::Less);
+    case ConstraintKind::Ge:
+      return decide(order == Order::Greater || order == Order::Equal);
+    case ConstraintKind::Gt:
+      return decide(order == Order::Greater);
+    case ConstraintKind::Le:
+      return decide(order == Order::Less || order == Order::Equal);
+    case ConstraintKind::Lt:
+      return decide(order == Order::Less);
     case ConstraintKind::MinLen:
     case ConstraintKind::MaxLen:
     case ConstraintKind::MultipleOf:
     case ConstraintKind::Predicate:
-    case ConstraintKind::Regex: break;
+    case ConstraintKind::Regex:
+      break;
   }
   return Decision::Unknown;
 }
@@ -203,9 +222,12 @@ Decision meets_length(const Constraint& c, const json::Value& value) {
     case json::Kind::Bool:
     case json::Kind::Int:
     case json::Kind::BigInt:
-    case json::Kind::Float: return Decision::No;  // no len(): it raises, which fails
-    case json::Kind::String: return meets(code_points(value.string()));
-    case json::Kind::Array: return meets(value.size);
+    case json::Kind::Float:
+      return Decision::No;  // no len(): it raises, which fails
+    case json::Kind::String:
+      return meets(code_points(value.string()));
+    case json::Kind::Array:
+      return meets(value.size);
     case json::Kind::Object:
       // Repeated keys count once, so the member count only bounds len() from above.
       if (value.size <= 1) return meets(value.size);
@@ -224,11 +246,18 @@ PyObject* JsonConversions::get(const json::Value& value, Ref& holder) {
     case json::Kind::Null:
     case json::Kind::Bool:
     case json::Kind::Int:
-    case json::Kind::Float: return json_as_python(value, nullptr, holder);
+    case json::Kind::Float:
+      return json_as_python(value, nullptr, holder);
     case json::Kind::BigInt:
-    case json::Kind::String: key = Key(value.text, value.size); break;
-    case json::Kind::Array: key = Key(value.items, value.size); break;
-    case json::Kind::Object: key = Key(value.members, value.size); break;
+    case json::Kind::String:
+      key = Key(value.text, value.size);
+      break;
+    case json::Kind::Array:
+      key = Key(value.items, value.size);
+      break;
+    case json::Kind::Object:
+      key = Key(value.members, value.size);
+      break;
   }
   if (value.size == 0) return json_as_python(value, nullptr, holder);
   auto found = made_.find(key);
@@ -255,8 +284,10 @@ PyObject* json_as_python(const json::Value& value, JsonConversions* conversions,
 Decision json_literal_equals(const json::Value& value, PyObject* literal) {
   if (Py_TYPE(literal) != converted_type(value)) return Decision::No;
   switch (value.kind) {
-    case json::Kind::Null: return Decision::Yes;
-    case json::Kind::Bool: return decide((literal == Py_True) == value.boolean);
+    case json::Kind::Null:
+      return Decision::Yes;
+    case json::Kind::Bool:
+      return decide((literal == Py_True) == value.boolean);
     case json::Kind::Int:
     case json::Kind::BigInt: {
       const IntBound b = read_int_bound(literal);
@@ -265,14 +296,16 @@ Decision json_literal_equals(const json::Value& value, PyObject* literal) {
       const Order order = big_order(big_integer_of(value), b.negative, b.magnitude);
       return order == Order::Unknown ? Decision::Unknown : Decision::No;
     }
-    case json::Kind::Float: return decide(PyFloat_AS_DOUBLE(literal) == value.number);
+    case json::Kind::Float:
+      return decide(PyFloat_AS_DOUBLE(literal) == value.number);
     case json::Kind::String: {
       std::string_view text;
       // A str with a lone surrogate equals no parsed string: those are UTF-8.
       return decide(utf8_view(literal, text) && text == value.string());
     }
     case json::Kind::Array:
-    case json::Kind::Object: return Decision::Unknown;
+    case json::Kind::Object:
+      return Decision::Unknown;
   }
   return Decision::Unknown;
 }
@@ -297,11 +330,13 @@ Decision json_meets_constraint(const Constraint& constraint, const json::Value& 
       return meets_order(constraint.kind, order_against(value, bound));
     }
     case ConstraintKind::MinLen:
-    case ConstraintKind::MaxLen: return meets_length(constraint, value);
+    case ConstraintKind::MaxLen:
+      return meets_length(constraint, value);
     case ConstraintKind::Regex:
       return value.kind == json::Kind::String ? Decision::Unknown : Decision::No;
     case ConstraintKind::MultipleOf:
-    case ConstraintKind::Predicate: return Decision::Unknown;
+    case ConstraintKind::Predicate:
+      return Decision::Unknown;
   }
   return Decision::Unknown;
 }
