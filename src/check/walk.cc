@@ -57,7 +57,7 @@ PyObject* as_python(ValueRef value, Ref& holder, const WalkContext& ctx) {
 // A literal accepts only values of its own exact type that compare equal:
 // True is not the literal 1 and 1.0 is not either.
 [[gnu::noinline]] bool walk_literal(const SchemaNode& node, ValueRef value, const Path& path,
-                                   const WalkContext& ctx, ErrorList& errors) {
+                                    const WalkContext& ctx, ErrorList& errors) {
   PyObject* literal = ctx.pool->get(node.index);
   if (literal == nullptr) return false;
   // Most parsed values are decided without converting: by type, then as scalars.

@@ -91,9 +91,9 @@ Result<bool> is_valid_json_impl(const CompiledSchema& schema, PyObject* data) {
   Path path;
   ErrorList errors;
   JsonConversions conversions;
-  const WalkContext ctx{&schema.pool, &schema.definitions, &ensure_precompute(schema),
-                        &guard,       &fatal,              &stop,
-                        WalkMode::Membership, &conversions};
+  const WalkContext ctx{
+      &schema.pool,         &schema.definitions, &ensure_precompute(schema), &guard, &fatal, &stop,
+      WalkMode::Membership, &conversions};
   const bool member = walk(schema.root, ValueRef::parsed(&tree.root), path, ctx, errors);
   if (fatal.exception) return Error::from(std::move(fatal.exception));
   return member;
