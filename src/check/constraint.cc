@@ -1,6 +1,7 @@
 // Constraint checks: one condition of a refinement tested against a Python object.
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "check/number_order.h"
 #include "check/walk.h"
@@ -18,9 +19,9 @@ namespace {
 // The truth of a call's result: 1 or 0, or -1 with the call's (null result)
 // or the truth test's exception pending. The result is released with no
 // exception pending, since its release may run Python code.
-int truth_of(PyObject* call_result) {
-  if (call_result == nullptr) return -1;
-  Ref result = Ref::steal(call_result);
+int truth_of(Ref&& call_result) {
+  if (!call_result) return -1;
+  Ref result = std::move(call_result);
   int truth = PyObject_IsTrue(result.get());
   if (truth < 0) {
     PyObject* exc = PyErr_GetRaisedException();
@@ -132,15 +133,12 @@ int is_multiple(PyObject* value, PyObject* divisor) {
   PyObject* name = mod_name();
   if (name == nullptr) return -1;
   PyObject* args[] = {value, divisor};
-  PyObject* remainder = PyObject_VectorcallMethod(name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                                  nullptr);
+  Ref remainder = Ref::steal(
+      PyObject_VectorcallMethod(name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   // NotImplemented is truthy, so not a multiple; answered without its
   // deprecated truth test, which would warn.
-  if (remainder == Py_NotImplemented) {
-    Py_DECREF(remainder);
-    return 0;
-  }
-  int truth = truth_of(remainder);
+  if (remainder.get() == Py_NotImplemented) return 0;
+  int truth = truth_of(std::move(remainder));
   return truth < 0 ? -1 : !truth;
 }
 
@@ -219,7 +217,8 @@ bool check_constraint(const Constraint& constraint, PyObject* value, Path& path,
         break;
       }
       Ref held = Ref::borrow(bound);
-      verdict = fold_call_result(truth_of(PyObject_RichCompare(value, held.get(), op)), ctx);
+      Ref compared = Ref::steal(PyObject_RichCompare(value, held.get(), op));
+      verdict = fold_call_result(truth_of(std::move(compared)), ctx);
       break;
     }
     case ConstraintKind::MinLen:
@@ -243,7 +242,7 @@ bool check_constraint(const Constraint& constraint, PyObject* value, Path& path,
     case ConstraintKind::Predicate: {
       Ref predicate = Ref::borrow(ctx.pool->get(constraint.value));
       if (!predicate) return false;
-      int outcome = truth_of(PyObject_CallOneArg(predicate.get(), value));
+      int outcome = truth_of(Ref::steal(PyObject_CallOneArg(predicate.get(), value)));
       if (outcome >= 0) {
         verdict = outcome == 1;
         break;

@@ -15,23 +15,22 @@ ConstantsPool& ConstantsPool::operator=(ConstantsPool&& other) noexcept {
 }
 
 uint64_t ConstantsPool::push(PyObject* obj) {
-  objects_.push_back(obj);
-  Py_INCREF(obj);
+  objects_.push_back(Ref::borrow(obj));
   return objects_.size() - 1;
 }
 
 ConstantsPool ConstantsPool::clone() const {
   ConstantsPool copy;
   copy.objects_.reserve(objects_.size());
-  for (PyObject* obj : objects_) copy.push(obj);
+  for (const Ref& obj : objects_) copy.push(obj.get());
   return copy;
 }
 
 void ConstantsPool::clear() noexcept {
   // Move out first: a release may run a finaliser that reaches this pool.
-  std::vector<PyObject*> objects = std::move(objects_);
+  std::vector<Ref> objects = std::move(objects_);
   objects_.clear();
-  for (PyObject* obj : objects) Py_DECREF(obj);
+  for (Ref& obj : objects) obj.reset();
 }
 
 uint64_t intern_object(SchemaBuilder& builder, PyObject* obj) {
@@ -97,7 +96,24 @@ SchemaNode remap_node(const SchemaNode& node, const std::vector<uint64_t>& table
     case NodeKind::Ref:
       n.index = node.index + offset;
       break;
-    default:
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::Nothing:
+    case NodeKind::NoneType:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+    case NodeKind::Sequence:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Record:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Refinement:
+    case NodeKind::Placeholder:
       n.index = node.index;
       break;
   }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "absl/container/flat_hash_map.h"
+#include "py/ref.h"
 #include "schema/node.h"
 
 namespace qx {
@@ -29,10 +30,11 @@ class ConstantsPool {
   size_t size() const noexcept { return objects_.size(); }
   bool empty() const noexcept { return objects_.empty(); }
   // Borrowed; the index must be below size().
-  PyObject* operator[](size_t i) const noexcept { return objects_[i]; }
+  PyObject* operator[](size_t i) const noexcept { return objects_[i].get(); }
   // Borrowed, or null when the index is out of range.
-  PyObject* get(uint64_t i) const noexcept { return i < objects_.size() ? objects_[i] : nullptr; }
-  PyObject* const* data() const noexcept { return objects_.data(); }
+  PyObject* get(uint64_t i) const noexcept {
+    return i < objects_.size() ? objects_[i].get() : nullptr;
+  }
 
   // Appends a new reference to `obj`; returns its index.
   uint64_t push(PyObject* obj);
@@ -42,7 +44,7 @@ class ConstantsPool {
   void clear() noexcept;
 
  private:
-  std::vector<PyObject*> objects_;
+  std::vector<Ref> objects_;
 };
 
 // Build-time state of one constructor call: the pool being filled and the
