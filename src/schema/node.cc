@@ -107,13 +107,6 @@ std::vector<Clause> clone_clauses(const std::vector<Clause>& clauses) {
   return map_clauses(clauses, clone_schema_node);
 }
 
-std::vector<ItemShape> clone_item_shape_vec(const std::vector<ItemShape>& shapes) {
-  std::vector<ItemShape> out;
-  out.reserve(shapes.size());
-  for (const ItemShape& s : shapes) out.push_back(clone_item_shape(s));
-  return out;
-}
-
 std::vector<SchemaNode> clone_schema_node_vec(const std::vector<SchemaNode>& nodes) {
   return map_nodes(nodes, clone_schema_node);
 }
