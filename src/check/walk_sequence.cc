@@ -142,10 +142,8 @@ bool walk_set_elements(const SchemaNode& node, PyObject* set, Path& path,
   if (iterator) {
     while (Ref element = Ref::steal(PyIter_Next(iterator.get()))) {
       const ValueRef item = ValueRef::python(element.get());
-      const SchemaNode& element_node = node.child();
-      if (accepts_natively(element_node, item, ctx) || walk(element_node, item, path, ctx, errors)) {
-        continue;
-      }
+      const SchemaNode& inner = node.child();
+      if (accepts_natively(inner, item, ctx) || walk(inner, item, path, ctx, errors)) continue;
       verdict = false;
       if (!keep_going(ctx)) return false;
     }
