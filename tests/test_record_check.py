@@ -2,7 +2,7 @@
 
 import collections
 import dataclasses
-from typing import Annotated
+from typing import Annotated, Any
 
 import pytest
 
@@ -207,6 +207,56 @@ class TestMutationDuringCheck:
     def test_cleared_dict(self):
         with pytest.raises(RuntimeError, match="dictionary changed size during iteration"):
             self.run(lambda d: d.clear())
+
+
+class Mortal:
+    """Marks its own death: `deaths` lists the names of those gone."""
+
+    deaths = []
+
+    def __init__(self, name):
+        self.name = name
+
+    def __del__(self):
+        Mortal.deaths.append(self.name)
+
+
+class TestItemsHeldDuringTheirCheck:
+    # A check that replaces the value under test in its dict changes neither
+    # the dict's size nor its keys, so the walk goes on; the value, whose only
+    # other holder was the dict, must live until its own check is over.
+    @pytest.mark.parametrize(
+        "schema_of",
+        [
+            lambda checked: {"a": checked},
+            lambda checked: {"b?": int, str: checked},
+            lambda checked: dict[str, checked],
+        ],
+        ids=["field", "clause", "dict"],
+    )
+    @pytest.mark.parametrize("failing", [False, True], ids=["member", "explained"])
+    def test_replaced_value_outlives_its_check(self, schema_of, failing):
+        box = {}
+
+        def replace(value):
+            box["a"] = 0
+            return True
+
+        def still_alive(value):
+            return getattr(value, "name", None) not in Mortal.deaths
+
+        Mortal.deaths.clear()
+        box["a"] = Mortal("first")
+        if failing:  # a key no schema here takes, so validate explains the dict
+            box[1] = 1
+        validator = Validator(schema_of(Annotated[Any, replace, still_alive]))
+        if failing:
+            with pytest.raises(ValidationError) as info:
+                validator.validate(box)
+            assert [e["path"] for e in info.value.errors] == [("1",)]
+        else:
+            assert validator.is_valid(box)
+        assert Mortal.deaths == ["first"]
 
 
 @dataclasses.dataclass

@@ -5,6 +5,7 @@
 
 #include "check/number_order.h"
 #include "check/walk.h"
+#include "check/walk_kinds.h"
 #include "compile/pattern.h"
 #include "errors/records.h"
 #include "errors/texts.h"
@@ -195,6 +196,14 @@ bool holds_natively(const Constraint& constraint, PyObject* value, const WalkCon
       return false;
   }
   return false;
+}
+
+bool refines_natively(const SchemaNode& refinement, PyObject* value, const WalkContext& ctx) {
+  if (!accepts_at_once(refinement.child(), ValueRef::python(value))) return false;
+  for (const Constraint& constraint : refinement.constraints()) {
+    if (!holds_natively(constraint, value, ctx)) return false;
+  }
+  return true;
 }
 
 bool check_constraint(const Constraint& constraint, PyObject* value, Path& path,

@@ -8,45 +8,63 @@
 
 namespace qx {
 
-// One step of the dict's own iteration (PyDict_Next: a subclass's overridden
-// methods never run), atomic against writers on free-threaded builds; the
-// key and value come back as new references. The lock is not held between
-// steps, so the visitor may run Python code that touches the dict.
-inline bool dict_next(PyObject* dict, Py_ssize_t& pos, Ref& key, Ref& value) {
-  bool more = false;
-  Py_BEGIN_CRITICAL_SECTION(dict);
-  PyObject* k = nullptr;
-  PyObject* v = nullptr;
-  more = PyDict_Next(dict, &pos, &k, &v) != 0;
-  if (more) {
-    key = Ref::borrow(k);
-    value = Ref::borrow(v);
+// One item of a dict under iteration, read from the dict's own storage
+// (PyDict_Next: a subclass's overridden methods never run). With the GIL the
+// key and value are borrowed: the dict holds them while no Python code runs,
+// and a look that runs none costs no reference counting. hold() takes
+// references before anything that may run Python code, which could change
+// the dict. Free-threaded builds hold both from the start, since another
+// thread may change the dict at any time.
+class DictItem {
+ public:
+  PyObject* key() const { return key_; }
+  PyObject* value() const { return value_; }
+  void hold() {
+    if (held_key_) return;
+    held_key_ = Ref::borrow(key_);
+    held_value_ = Ref::borrow(value_);
   }
-  Py_END_CRITICAL_SECTION();
-  return more;
-}
 
-// Calls visit(key, value) for each item in the dict's order until it returns
+  // One step of the iteration at `pos`, atomic against writers on
+  // free-threaded builds; false at the end.
+  bool next(PyObject* dict, Py_ssize_t& pos) {
+    bool more = false;
+    Py_BEGIN_CRITICAL_SECTION(dict);
+    more = PyDict_Next(dict, &pos, &key_, &value_) != 0;
+#ifdef Py_GIL_DISABLED
+    if (more) hold();
+#endif
+    Py_END_CRITICAL_SECTION();
+    return more;
+  }
+
+ private:
+  PyObject* key_ = nullptr;
+  PyObject* value_ = nullptr;
+  Ref held_key_;
+  Ref held_value_;
+};
+
+// Calls visit(item) for each item in the dict's order until it returns
 // false. A dict that changes size or keys meanwhile ends the check with the
 // matching RuntimeError (the entry raises it) and the loop with false.
-template <class Visit>  // Visit: (PyObject* key, PyObject* value) -> bool
+template <class Visit>  // Visit: (DictItem& item) -> bool
 bool for_each_dict_item(PyObject* dict, const WalkContext& ctx, Visit&& visit) {
   const Py_ssize_t size = PyDict_GET_SIZE(dict);
   Py_ssize_t left = size;
   Py_ssize_t pos = 0;
-  Ref key;
-  Ref value;
   for (;;) {
     if (PyDict_GET_SIZE(dict) != size) {
       stop_with_runtime_error("dictionary changed size during iteration", ctx);
       return false;
     }
-    if (!dict_next(dict, pos, key, value)) return true;
+    DictItem item;
+    if (!item.next(dict, pos)) return true;
     if (left-- == 0) {
       stop_with_runtime_error("dictionary keys changed during iteration", ctx);
       return false;
     }
-    if (!visit(key.get(), value.get())) return false;
+    if (!visit(item)) return false;
   }
 }
 

@@ -115,9 +115,10 @@ void check_undeclared_keys(const SchemaNode& record,
                            const absl::flat_hash_set<std::string_view>& declared, PyObject* dict,
                            size_t before, Path& path, const WalkContext& ctx,
                            ErrorList& errors) {
-  for_each_dict_item(dict, ctx, [&](PyObject* key, PyObject* value) {
-    return is_declared(key, declared) ||
-           check_undeclared(record.clauses(), key, value, before, path, ctx, errors);
+  for_each_dict_item(dict, ctx, [&](DictItem& item) {
+    if (is_declared(item.key(), declared)) return true;
+    item.hold();
+    return check_undeclared(record.clauses(), item.key(), item.value(), before, path, ctx, errors);
   });
 }
 
@@ -152,12 +153,22 @@ void check_record(const SchemaNode& record, ValueRef value, Path& path, const Wa
   check_dict(record, obj, path, ctx, errors);
 }
 
-bool check_pair(ValueRef key, const WalkContext& ctx, ValueRef value, const Clause& clause) {
+namespace {
+
+// Whether `node` accepts `value`: natively, or by a walk whose fresh path
+// and error list are dropped.
+bool accepts_without_trace(const SchemaNode& node, ValueRef value, const WalkContext& ctx) {
+  if (accepts_natively(node, value, ctx)) return true;
   Path path;
   ErrorList errors;
-  if (!accepts_at_once(clause.key, key) && !walk(clause.key, key, path, ctx, errors)) return false;
-  errors.clear();
-  return accepts_at_once(clause.value, value) || walk(clause.value, value, path, ctx, errors);
+  return walk(node, value, path, ctx, errors);
+}
+
+}  // namespace
+
+bool check_pair(ValueRef key, const WalkContext& ctx, ValueRef value, const Clause& clause) {
+  return accepts_without_trace(clause.key, key, ctx) &&
+         accepts_without_trace(clause.value, value, ctx);
 }
 
 }  // namespace qx

@@ -119,6 +119,10 @@ bool check_object_attributes(uint64_t class_index, const std::vector<RecordField
 // reports. Never raises.
 bool holds_natively(const Constraint& constraint, PyObject* value, const WalkContext& ctx);
 
+// Whether a Refinement accepts `value`, told without calling Python: its base
+// accepts it on a look at its type and every constraint holds natively.
+bool refines_natively(const SchemaNode& refinement, PyObject* value, const WalkContext& ctx);
+
 // One constraint of a Refinement against a Python object; appends its record.
 bool check_constraint(const Constraint& constraint, PyObject* value, Path& path,
                       const WalkContext& ctx, ErrorList& errors);

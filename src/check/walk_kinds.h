@@ -63,17 +63,61 @@ inline bool accepts_at_once(const SchemaNode& node, ValueRef value) {
   return false;
 }
 
+// accepts_at_once of one node for Python objects, read once for a loop over
+// many: the node's type test as a type-flag bit or an exact type, so an item
+// costs one look at its type's flags. True only where accepts_at_once is; a
+// false answer means: test the item the full way. A default test accepts
+// nothing.
+class TypeTest {
+ public:
+  TypeTest() = default;
+  explicit TypeTest(const SchemaNode& node) {
+    switch (node.kind) {
+      case NodeKind::Anything:
+      case NodeKind::Any:
+        flags_ = Py_TPFLAGS_READY;  // set on the type of every object that exists
+        return;
+      case NodeKind::NoneType: exact_ = Py_TYPE(Py_None); return;
+      case NodeKind::Bool: exact_ = &PyBool_Type; return;
+      case NodeKind::Int: flags_ = Py_TPFLAGS_LONG_SUBCLASS; return;
+      case NodeKind::Float: exact_ = &PyFloat_Type; return;  // a subclass: the full way
+      case NodeKind::Str: flags_ = Py_TPFLAGS_UNICODE_SUBCLASS; return;
+      case NodeKind::Bytes: flags_ = Py_TPFLAGS_BYTES_SUBCLASS; return;
+      case NodeKind::Nothing:
+      case NodeKind::Literal:
+      case NodeKind::Sequence:
+      case NodeKind::Set:
+      case NodeKind::FrozenSet:
+      case NodeKind::Record:
+      case NodeKind::Union:
+      case NodeKind::Intersection:
+      case NodeKind::Complement:
+      case NodeKind::Instance:
+      case NodeKind::Object:
+      case NodeKind::Refinement:
+      case NodeKind::Ref:
+      case NodeKind::Placeholder:
+        return;
+    }
+  }
+
+  bool accepts(PyObject* obj) const {
+    PyTypeObject* type = Py_TYPE(obj);
+    return (type->tp_flags & flags_) != 0 || type == exact_;
+  }
+
+ private:
+  unsigned long flags_ = 0;
+  PyTypeObject* exact_ = nullptr;
+};
+
 // accepts_at_once, or a Refinement of such a base whose every constraint
-// holds natively (holds_natively): no Python code runs, so a loop may look
+// holds natively (refines_natively): no Python code runs, so a loop may look
 // at a borrowed item, and a false answer costs only the walk that follows.
 inline bool accepts_natively(const SchemaNode& node, ValueRef value, const WalkContext& ctx) {
   if (accepts_at_once(node, value)) return true;
-  if (node.kind != NodeKind::Refinement || value.is_json()) return false;
-  if (!accepts_at_once(node.child(), value)) return false;
-  for (const Constraint& constraint : node.constraints()) {
-    if (!holds_natively(constraint, value.obj, ctx)) return false;
-  }
-  return true;
+  return node.kind == NodeKind::Refinement && !value.is_json() &&
+         refines_natively(node, value.obj, ctx);
 }
 
 // Whether a loop over items, elements or members goes on after a failure:

@@ -17,10 +17,16 @@ struct Probe {
   WalkContext ctx;
   Path path;
   ErrorList errors;
+  DictItem* item = nullptr;  // the dict item under test, held before any walk
 
   explicit Probe(const WalkContext& outer) : ctx(outer.with_mode(WalkMode::Membership)) {}
   bool accepts(const SchemaNode& node, ValueRef value) {
-    return accepts_at_once(node, value) || walk(node, value, path, ctx, errors);
+    if (accepts_natively(node, value, ctx)) return true;
+    hold();
+    return walk(node, value, path, ctx, errors);
+  }
+  void hold() {
+    if (item != nullptr) item->hold();
   }
 };
 
@@ -89,9 +95,15 @@ struct FieldFinder {
   }
 };
 
-// The first catch-all clause that takes both key and value, if any.
-bool clauses_accept(const SchemaNode& record, ValueRef key, ValueRef value, const Probe& probe) {
+// The first catch-all clause that takes both key and value, if any. A
+// clause that takes both natively answers before anything runs Python code.
+bool clauses_accept(const SchemaNode& record, ValueRef key, ValueRef value, Probe& probe) {
   for (const Clause& clause : record.clauses()) {
+    if (accepts_natively(clause.key, key, probe.ctx) &&
+        accepts_natively(clause.value, value, probe.ctx)) {
+      return true;
+    }
+    probe.hold();
     if (check_pair(key, probe.ctx, value, clause)) return true;
   }
   return false;
@@ -104,11 +116,10 @@ bool every_required_named(const SchemaNode& record, PyObject* dict) {
     if (!field.required) continue;
     bool named = false;
     Py_ssize_t pos = 0;
-    Ref key;
-    Ref value;
-    while (!named && dict_next(dict, pos, key, value)) {
+    DictItem item;
+    while (!named && item.next(dict, pos)) {
       std::string_view text;
-      named = PyUnicode_Check(key.get()) && utf8_view(key.get(), text) && text == field.name;
+      named = PyUnicode_Check(item.key()) && utf8_view(item.key(), text) && text == field.name;
     }
     if (!named) return false;
   }
@@ -121,19 +132,37 @@ bool every_required_named(const SchemaNode& record, PyObject* dict) {
 bool python_first_pass(const SchemaNode& record, PyObject* dict, const WalkContext& ctx) {
   if (!PyDict_Check(dict)) return false;
   Probe probe(ctx);
+  if (record.fields().empty()) {  // dict[K, V]: every item is undeclared
+    // The common item is settled by the first clause's type tests, read
+    // once for the whole dict; any other goes through the clauses in order.
+    TypeTest key_test;
+    TypeTest value_test;
+    if (!record.clauses().empty()) {
+      key_test = TypeTest(record.clauses().front().key);
+      value_test = TypeTest(record.clauses().front().value);
+    }
+    return for_each_dict_item(dict, ctx, [&](DictItem& item) {
+      if (key_test.accepts(item.key()) && value_test.accepts(item.value())) return true;
+      probe.item = &item;
+      return clauses_accept(record, ValueRef::python(item.key()),
+                            ValueRef::python(item.value()), probe);
+    });
+  }
   const FieldFinder finder(record, *ctx.precompute);
   uint64_t remaining = finder.required_count();
-  const bool has_fields = !record.fields().empty();
   // Exact str keys of one dict never share a text, so counting them counts
   // distinct fields. A str subclass may bring its own hash and equality and
   // sit beside a key of the same text; once such a key has counted, a count
   // of zero is confirmed by name before it is believed.
   bool counted_subclass = false;
   size_t position = 0;
-  const bool completed = for_each_dict_item(dict, ctx, [&](PyObject* key, PyObject* value) {
+  const bool completed = for_each_dict_item(dict, ctx, [&](DictItem& item) {
+    probe.item = &item;
+    PyObject* key = item.key();
+    PyObject* value = item.value();
     KeyMatch match = KeyMatch::Undeclared;
     std::string_view text;  // a str without UTF-8 text (a lone surrogate) names no field
-    if (has_fields && PyUnicode_Check(key) && utf8_view(key, text)) {
+    if (PyUnicode_Check(key) && utf8_view(key, text)) {
       match = finder.visit(text, position, ValueRef::python(value), probe, remaining);
       counted_subclass |= match == KeyMatch::Accepted && !PyUnicode_CheckExact(key);
     }
