@@ -1,9 +1,11 @@
 """JSON entries: parse errors and their positions, parsed values, nesting, inputs, the walk over parsed trees."""
 
+import dataclasses
+import json
 import math
 import sys
 import threading
-from typing import Annotated, TypedDict
+from typing import Annotated, Literal, TypedDict
 
 import pytest
 
@@ -358,6 +360,105 @@ class TestWalk:
             raise ValueError
 
         assert Validator(Annotated[int, predicate]).is_valid_json("1") is False
+
+
+MinLen = dataclasses.make_dataclass("MinLen", ["min_length"], frozen=True)
+Ge = dataclasses.make_dataclass("Ge", ["ge"], frozen=True)
+WIDE = {f"f{i}": int for i in range(70)}  # more fields than one pass keeps track of
+
+
+class TestCheckedWhileParsing:
+    """Documents checked as they are parsed give what parsing first and walking afterwards gives."""
+
+    @pytest.mark.parametrize(
+        "schema, document, valid",
+        [
+            ({"a": int, "b": int}, '{"a": 1, "a": 2}', False),
+            ({"a": int, "b": int}, '{"a": 1, "a": 2, "b": 3}', True),
+            ({"a": int}, '{"a": 1, "z": 1}', False),
+            ({"a": int, "b?": str}, '{"b": "x", "a": 1}', True),
+            ({"a": int, "b?": str}, '{"b": 1, "a": 1}', False),
+            ({"a": int}, '{"a": "x", "a": 1}', True),
+            ({"a": int}, '{"a": 1, "a": "x"}', False),
+            ({"a": {"b": int}}, '{"a": {"b": "x"}, "a": {"b": 1}}', True),
+            (dict[str, int], '{"a": 1, "a": "x"}', False),
+            (dict[str, int], '{"a": "x", "a": 1}', True),
+            (dict[Literal["a", "b"], int], '{"a": 1, "c": 1}', False),
+            ([int, str], "[1]", False),
+            ([int, str], '[1, "a", 2]', False),
+            ([int, str], '[1, "a"]', True),
+            (tuple[int, str], '[1, "a"]', False),
+            (list[int] | dict[str, int], '{"a": 1}', True),
+            (list[int] | dict[str, int], "[1, 2]", True),
+            (list[int] | dict[str, int], "[{}]", False),
+            (list[int] | None, "{}", False),
+            (Annotated[list[int], MinLen(2)], "[1]", False),
+            (Annotated[list[int], MinLen(2)], "[1, 2]", True),
+            (list[Annotated[int, Ge(0)]], "[0, 1, -1]", False),
+            (list[Literal["a", 1]], '["a", 1, "\\u0061"]', True),
+            (list[Literal["a", 1]], '["a", 1.0]', False),
+            (list[dict[str, int]] | list[dict[str, str]], '[{"a": "x"}]', True),
+            (list[int | str | None], '[1, "a", null, 2.5]', False),
+            (WIDE, json.dumps({f"f{i}": i for i in range(70)}), True),
+            (WIDE, json.dumps({f"f{i}": i for i in range(1, 70)}), False),
+        ],
+    )
+    def test_roads_agree(self, schema, document, valid):
+        validator = Validator(schema)
+        value = json.loads(document)
+        assert validator.is_valid(value) is valid
+        assert validator.is_valid_json(document) is valid
+        if valid:
+            loaded = validator.load(document)
+            assert json.dumps(loaded) == json.dumps(value)  # same types, values and key order
+            return
+        for fail_fast in (False, True):
+            with pytest.raises(ValidationError) as from_json:
+                validator.validate_json(document, fail_fast=fail_fast)
+            with pytest.raises(ValidationError) as from_value:
+                validator.validate(value, fail_fast=fail_fast)
+            assert str(from_json.value) == str(from_value.value)
+            assert from_json.value.errors == from_value.value.errors
+
+    @staticmethod
+    def user_code_schemas(calls):
+        class Meta(type):
+            def __instancecheck__(cls, obj):
+                calls.append(obj)
+                return True
+
+        class Bound:
+            def __le__(self, other):
+                calls.append(other)
+                return True
+
+            __ge__ = __le__
+
+        return [
+            Annotated[int, lambda v: calls.append(v) or True],
+            Meta("Checked", (), {}),
+            Annotated[int, Ge(Bound())],
+        ]
+
+    @pytest.mark.parametrize("which", range(3))
+    def test_user_code_never_runs_on_a_document_that_does_not_parse(self, which):
+        calls = []
+        validator = Validator(list[self.user_code_schemas(calls)[which]])
+        assert validator.is_valid_json("[1, 2,") is False
+        with pytest.raises(ValidationError):
+            validator.load("[1, 2,")
+        assert calls == []
+        assert validator.is_valid_json("[1, 2]") is True
+        assert calls == [1, 2]
+
+    def test_load_keeps_the_first_position_of_a_repeated_key(self):
+        loaded = Validator({"a": int, "b": int}).load('{"a": "x", "b": 2, "a": 1}')
+        assert list(loaded.items()) == [("a", 1), ("b", 2)]
+
+    def test_syntax_error_after_a_failing_value_is_reported(self):
+        with pytest.raises(ValidationError) as info:
+            Validator(list[int]).validate_json('["x", 1,]')
+        assert info.value.code == "json_invalid"
 
 
 def test_threads_share_a_validator():

@@ -68,6 +68,45 @@ void index_patterns(const std::vector<Constraint>& constraints, Precompute& tabl
   }
 }
 
+// Whether `obj` compares with, or divides, a value made from JSON (None,
+// bool, int, float, str, list, dict) without reaching code of the user's:
+// an exact int, float or str answers for itself or returns NotImplemented.
+bool is_plain_operand(PyObject* obj) {
+  return obj != nullptr && (Py_IS_TYPE(obj, &PyLong_Type) || Py_IS_TYPE(obj, &PyFloat_Type) ||
+                            Py_IS_TYPE(obj, &PyUnicode_Type));
+}
+
+// Whether the node's own test, given a value made from JSON, may call code of
+// the user's. Literals compare only with values of their own exact type, so
+// a JSON value meets only builtin equality; an exact class (metaclass `type`)
+// answers isinstance without __instancecheck__; attributes, predicates and
+// operands of other types may run anything.
+bool may_run_user_code(const SchemaNode& node, const ConstantsPool& pool) {
+  if (node.kind == NodeKind::Object) return true;
+  if (node.kind == NodeKind::Instance) {
+    return pool.get(node.index) == nullptr || !PyType_CheckExact(pool.get(node.index));
+  }
+  if (node.kind != NodeKind::Refinement) return false;
+  for (const Constraint& c : node.constraints) {
+    switch (c.kind) {
+      case ConstraintKind::Ge:
+      case ConstraintKind::Gt:
+      case ConstraintKind::Le:
+      case ConstraintKind::Lt:
+      case ConstraintKind::MultipleOf:
+        if (!is_plain_operand(pool.get(c.value))) return true;
+        break;
+      case ConstraintKind::Predicate:
+        return true;
+      case ConstraintKind::MinLen:
+      case ConstraintKind::MaxLen:
+      case ConstraintKind::Regex:
+        break;
+    }
+  }
+  return false;
+}
+
 // Adds the entries of `node` and of everything below it, children depth
 // first in their fixed order. A Ref is not followed: definitions are visited
 // from the top, once each.
@@ -79,6 +118,7 @@ void build_precompute(const SchemaNode& node, const ConstantsPool& pool, Precomp
   } else if (node.kind == NodeKind::Refinement) {
     index_patterns(node.constraints(), tables);
   }
+  if (may_run_user_code(node, pool)) tables.may_run_user_code = true;
   for_each_child(node, [&](const SchemaNode& child) { build_precompute(child, pool, tables); });
 }
 

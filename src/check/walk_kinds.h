@@ -5,6 +5,25 @@
 
 namespace qx {
 
+// The (items, rest) reduction of a shape, read in place: the fixed items are
+// either one node or the leading One parts of a Seq, so nothing is copied.
+struct FixedItems {
+  const SchemaNode* single = nullptr;
+  const ItemShape* parts = nullptr;
+  size_t count = 0;
+  const SchemaNode* rest = nullptr;
+
+  // The node of item i; items past the fixed ones take the rest.
+  const SchemaNode& node_at(size_t i) const {
+    if (i >= count) return *rest;
+    return single ? *single : *parts[i].node;
+  }
+};
+
+// False for a shape outside the form "fixed items, then an optional repeated
+// rest": such a sequence node accepts nothing.
+bool reduce_shape(const ItemShape& shape, FixedItems& out);
+
 bool walk_sequence(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
                    ErrorList& errors);
 bool walk_set(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,

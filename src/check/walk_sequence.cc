@@ -6,28 +6,13 @@ namespace qx {
 
 namespace {
 
-// The (items, rest) reduction of a shape, read in place: the fixed items are
-// either one node or the leading One parts of a Seq, so nothing is copied.
-struct FixedItems {
-  const SchemaNode* single = nullptr;
-  const ItemShape* parts = nullptr;
-  size_t count = 0;
-  const SchemaNode* rest = nullptr;
-
-  // The node of item i; items past the fixed ones take the rest.
-  const SchemaNode& node_at(size_t i) const {
-    if (i >= count) return *rest;
-    return single ? *single : *parts[i].node;
-  }
-};
-
 bool is_one(const ItemShape& shape) { return shape.kind == ShapeKind::One; }
 bool is_star_of_one(const ItemShape& shape) {
   return shape.kind == ShapeKind::Star && is_one(*shape.inner);
 }
 
-// False for a shape outside the form "fixed items, then an optional repeated
-// rest": such a sequence node accepts nothing.
+}  // namespace
+
 bool reduce_shape(const ItemShape& shape, FixedItems& out) {
   switch (shape.kind) {
     case ShapeKind::Empty:
@@ -59,6 +44,8 @@ bool reduce_shape(const ItemShape& shape, FixedItems& out) {
   }
   return false;
 }
+
+namespace {
 
 // Walks item i against its node, with an Index segment when collecting.
 bool walk_item(const FixedItems& shape, size_t i, ValueRef item, Path& path,

@@ -1,7 +1,9 @@
 // The value-tree front end: a whole document parsed into an arena, walked in place.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -74,6 +76,123 @@ class Tree {
  private:
   TreeMemory* memory_;
   std::unique_ptr<TreeMemory> own_;
+};
+
+// Values of unfinished arrays and members of unfinished objects wait on two
+// scratch stacks; a closing bracket copies its run into the arena in one block.
+class TreeBuilder {
+ public:
+  explicit TreeBuilder(TreeMemory& memory)
+      : arena_(memory.arena), values_(memory.values), members_(memory.members) {}
+
+  const Value& root() const { return root_; }
+
+  // Each value is written where it will stay until its container closes,
+  // never built aside and copied there.
+  bool null() {
+    return scalar(Kind::Null, [](Value&) {});
+  }
+  bool boolean(bool b) {
+    return scalar(Kind::Bool, [&](Value& v) { v.boolean = b; });
+  }
+  bool integer(int64_t i) {
+    return scalar(Kind::Int, [&](Value& v) { v.integer = i; });
+  }
+  bool big_integer(std::string_view digits) {
+    return scalar(Kind::BigInt, [&](Value& v) {
+      v.text = digits.data();
+      v.size = digits.size();
+    });
+  }
+  bool number(double d) {
+    return scalar(Kind::Float, [&](Value& v) { v.number = d; });
+  }
+  bool string(const StringToken& token) {
+    return scalar(Kind::String, [&](Value& v) {
+      v.text = keep(token);
+      v.size = token.size;
+    });
+  }
+  // The member waits on the scratch stack for its value; members of nested
+  // objects go above it and are gone again by the time that value arrives.
+  bool key(const StringToken& token) {
+    members_.emplace_back().key = std::string_view(keep(token), token.size);
+    return true;
+  }
+
+  bool begin_array() { return open(false, values_.size()); }
+  bool begin_object() { return open(true, members_.size()); }
+
+  bool end_array() {
+    size_t count;
+    const Value* items = settle(values_, count);
+    return scalar(Kind::Array, [&](Value& v) {
+      v.size = count;
+      v.items = items;
+    });
+  }
+  bool end_object() {
+    size_t count;
+    const Member* members = settle(members_, count);
+    return scalar(Kind::Object, [&](Value& v) {
+      v.size = count;
+      v.members = members;
+    });
+  }
+
+ private:
+  struct Level {
+    bool object;
+    size_t start;
+  };
+
+  const char* keep(const StringToken& token) {
+    if (!token.escaped) return token.data;
+    char* copy = static_cast<char*>(arena_.allocate(token.size));
+    if (token.size) std::memcpy(copy, token.data, token.size);
+    return copy;
+  }
+
+  // The place of the next value: its member, the end of its array, or the root.
+  [[gnu::always_inline]] Value& slot() {
+    if (in_object_) return members_.back().value;
+    if (depth_ != 0) return values_.emplace_back();
+    return root_;
+  }
+
+  template <class Fill>
+  [[gnu::always_inline]] bool scalar(Kind kind, Fill fill) {
+    Value& v = slot();
+    v.kind = kind;
+    fill(v);
+    return true;
+  }
+
+  // Moves the closing container's run off its scratch stack into the arena.
+  template <class T>
+  const T* settle(std::vector<T>& pending, size_t& count) {
+    const size_t start = levels_[--depth_].start;
+    in_object_ = depth_ != 0 && levels_[depth_ - 1].object;
+    count = pending.size() - start;
+    T* out = arena_.allocate_array<T>(count);
+    std::copy(pending.begin() + static_cast<ptrdiff_t>(start), pending.end(), out);
+    pending.resize(start);
+    return out;
+  }
+
+  bool open(bool object, size_t start) {
+    levels_[depth_++] = Level{object, start};
+    in_object_ = object;
+    return true;
+  }
+
+  Arena& arena_;
+  std::vector<Value>& values_;
+  std::vector<Member>& members_;
+  Level levels_[kMaxDepth + 1];  // an empty container may sit one level deeper
+  int depth_ = 0;
+  bool in_object_ = false;  // the innermost open container is an object
+  Value root_;
 };
 
 // Parses `input` as one whole document into `tree`; false when it is not one.

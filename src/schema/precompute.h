@@ -46,6 +46,12 @@ struct Precompute {
         [](const auto& entry, const Constraint* c) { return entry.first < c; });
     return hit != regexes.end() && hit->first == &constraint ? hit->second : nullptr;
   }
+
+  // Whether checking a value made from JSON may run code of the user's (a
+  // predicate, an __instancecheck__, a comparison with a user object). When
+  // it cannot, the checks' order is unobservable and a document may be
+  // checked as it is parsed.
+  bool may_run_user_code = false;
 };
 
 }  // namespace qx

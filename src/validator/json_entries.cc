@@ -6,6 +6,7 @@
 
 #include "check/check.h"
 #include "check/json_values.h"
+#include "check/checked_parse.h"
 #include "check/precompute.h"
 #include "check/walk.h"
 #include "errors/records.h"
@@ -53,8 +54,7 @@ JsonInput classify_json_input(PyObject* data) {
 }
 
 // The object the document denotes, or the TypeError or json_invalid error.
-Result<Ref> parse_json_input(PyObject* data) {
-  const JsonInput input = classify_json_input(data);
+Result<Ref> parse_json_input(const JsonInput& input) {
   switch (input.kind) {
     case InputKind::WrongType:
       return type_error("JSON input must be a str or bytes object");
@@ -75,7 +75,16 @@ Result<Ref> parse_json_input(PyObject* data) {
 }  // namespace
 
 Result<Ref> load_impl(const CompiledSchema& schema, PyObject* data, bool fail_fast) {
-  QX_ASSIGN(Ref parsed, parse_json_input(data));
+  const JsonInput input = classify_json_input(data);
+  if (input.kind == InputKind::Utf8) {
+    // A member gets through in one pass; anything else takes the two passes
+    // again from the start, so its errors and records stay exact.
+    const Precompute& precompute = ensure_precompute(schema);
+    if (!precompute.may_run_user_code) {
+      if (Ref loaded = load_json_while_checking(input.bytes, schema, precompute)) return loaded;
+    }
+  }
+  QX_ASSIGN(Ref parsed, parse_json_input(input));
   QX_TRY(validate_impl(schema, parsed.get(), fail_fast));
   return parsed;
 }
@@ -83,6 +92,17 @@ Result<Ref> load_impl(const CompiledSchema& schema, PyObject* data, bool fail_fa
 Result<bool> is_valid_json_impl(const CompiledSchema& schema, PyObject* data) {
   const JsonInput input = classify_json_input(data);
   if (input.kind != InputKind::Utf8) return false;
+  const Precompute& precompute = ensure_precompute(schema);
+  if (!precompute.may_run_user_code) {
+    switch (check_json_while_parsing(input.bytes, schema, precompute)) {
+      case CheckedParse::Member:
+        return true;
+      case CheckedParse::NotJson:
+        return false;
+      case CheckedParse::Unsure:
+        break;  // the walk over the whole tree decides
+    }
+  }
   json::Tree tree;
   if (!json::parse_tree(input.bytes, tree)) return false;
   RecursionGuard guard;
@@ -92,7 +112,7 @@ Result<bool> is_valid_json_impl(const CompiledSchema& schema, PyObject* data) {
   ErrorList errors;
   JsonConversions conversions;
   const WalkContext ctx{
-      &schema.pool,         &schema.definitions, &ensure_precompute(schema), &guard, &fatal, &stop,
+      &schema.pool,         &schema.definitions, &precompute, &guard, &fatal, &stop,
       WalkMode::Membership, &conversions};
   const bool member = walk(schema.root, ValueRef::parsed(&tree.root), path, ctx, errors);
   if (fatal.exception) return Error::from(std::move(fatal.exception));

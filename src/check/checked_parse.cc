@@ -1,0 +1,438 @@
+// JSON checked as it is parsed: each value meets its schema node when the parser reaches it.
+#include "check/checked_parse.h"
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "absl/strings/string_view.h"
+#include "check/walk_kinds.h"
+#include "json/build_python.h"
+#include "json/parser.h"
+#include "json/tree.h"
+
+namespace qx {
+
+namespace {
+
+// How a container is checked, decided by its node when it opens.
+enum class Plan : uint8_t {
+  Reject,  // no array (or object) is a member
+  Skip,    // every one is a member: only its syntax matters
+  List,    // items checked one by one against the sequence's item nodes
+  Record,  // members checked one by one against the record's fields or its clause
+  Whole,   // built, then walked once it is complete
+};
+
+struct Planned {
+  Plan plan;
+  const SchemaNode* node;  // the node that checks the container
+};
+
+// A record is checked member by member when its fields fit one 64-bit mask
+// of met fields, their names are distinct (found through the index), and it
+// has at most one clause: with several, a value refused by one clause may
+// be taken by the next, which only a walk of the whole value can tell.
+const DeclaredKeys* stepwise_keys(const SchemaNode& record, const Precompute& precompute,
+                                  bool& stepwise) {
+  stepwise = false;
+  if (record.fields.size() > 64 || record.clauses.size() > 1) return nullptr;
+  if (record.fields.empty()) {
+    stepwise = true;
+    return nullptr;
+  }
+  auto hit = precompute.records.find(&record);
+  if (hit == precompute.records.end() || hit->second.positions.size() != record.fields.size()) {
+    return nullptr;
+  }
+  stepwise = true;
+  return &hit->second;
+}
+
+// Decided by kinds alone, as the walk decides them: a plain kind never takes
+// a container; a union takes what its one member able to take it takes, and
+// a union with several such members is walked whole.
+Planned plan_container(const SchemaNode& node, bool object, const Precompute& precompute) {
+  switch (node.kind) {
+    case NodeKind::Anything:
+    case NodeKind::Any:
+      return {Plan::Skip, &node};
+    case NodeKind::Nothing:
+    case NodeKind::NoneType:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Placeholder:
+      return {Plan::Reject, &node};
+    case NodeKind::Sequence: {
+      FixedItems items;
+      if (object || node.tuple || !reduce_shape(*node.shape, items)) return {Plan::Reject, &node};
+      return {Plan::List, &node};
+    }
+    case NodeKind::Record: {
+      if (!object) return {Plan::Reject, &node};
+      bool stepwise;
+      stepwise_keys(node, precompute, stepwise);
+      return {stepwise ? Plan::Record : Plan::Whole, &node};
+    }
+    case NodeKind::Union: {
+      Planned only{Plan::Reject, &node};
+      size_t open = 0;
+      for (const SchemaNode& member : node.members) {
+        const Planned planned = plan_container(member, object, precompute);
+        if (planned.plan == Plan::Reject) continue;
+        if (planned.plan == Plan::Skip) return planned;
+        only = planned;
+        ++open;
+      }
+      return open > 1 ? Planned{Plan::Whole, &node} : only;
+    }
+    case NodeKind::Literal:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+    case NodeKind::Refinement:
+    case NodeKind::Ref:
+      return {Plan::Whole, &node};
+  }
+  return {Plan::Whole, &node};
+}
+
+// Whether the walk refuses every scalar for this node on its kind alone,
+// beyond what accepts_at_once takes.
+bool refuses_other_scalars(const SchemaNode& node) {
+  switch (node.kind) {
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::Nothing:
+    case NodeKind::NoneType:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+    case NodeKind::Sequence:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Record:
+    case NodeKind::Placeholder:
+      return true;
+    case NodeKind::Literal:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+    case NodeKind::Refinement:
+    case NodeKind::Ref:
+      return false;
+  }
+  return false;
+}
+
+// The state of one open container that is checked member by member.
+struct Frame {
+  Plan plan;  // List or Record
+  const SchemaNode* node;
+  FixedItems items;                   // List
+  const DeclaredKeys* keys = nullptr;  // Record with fields
+  size_t count = 0;                   // items or members so far
+  uint64_t met = 0;                   // Record: a bit per field position met
+  uint64_t remaining = 0;             // Record: required fields not met yet
+  const SchemaNode* next = nullptr;   // Record: the node of the value after the last key
+};
+
+// The value-tree side: builds nothing but the trees of containers walked
+// whole, in the thread's spare tree memory.
+class TreeFront {
+ public:
+  bool null() { return !capturing_ || builder().null(); }
+  bool boolean(bool b) { return !capturing_ || builder().boolean(b); }
+  bool integer(int64_t i) { return !capturing_ || builder().integer(i); }
+  bool big_integer(std::string_view digits) { return !capturing_ || builder().big_integer(digits); }
+  bool number(double d) { return !capturing_ || builder().number(d); }
+  bool string(const json::StringToken& t) { return !capturing_ || builder().string(t); }
+  bool key(const json::StringToken& t) { return !capturing_ || builder().key(t); }
+  bool begin_array() { return !capturing_ || builder().begin_array(); }
+  bool begin_object() { return !capturing_ || builder().begin_object(); }
+  bool end_array() { return !capturing_ || builder().end_array(); }
+  bool end_object() { return !capturing_ || builder().end_object(); }
+
+  void start_whole() { capturing_ = true; }
+  // The container walked whole, once its closing bracket has been built.
+  ValueRef finish_whole() {
+    capturing_ = false;
+    return ValueRef::parsed(&builder().root());
+  }
+  // A scalar that only the walk decides: the parsed value itself.
+  ValueRef scalar(const json::Value& value) { return ValueRef::parsed(&value); }
+
+ private:
+  json::TreeBuilder& builder() {
+    if (!builder_) {
+      tree_.emplace();
+      builder_.emplace(tree_->memory());
+    }
+    return *builder_;
+  }
+
+  bool capturing_ = false;
+  std::optional<json::Tree> tree_;
+  std::optional<json::TreeBuilder> builder_;
+};
+
+// The Python side: builds every object as the plain parse does; checks look
+// at the object just finished.
+class PythonFront {
+ public:
+  bool null() { return builder_.null(); }
+  bool boolean(bool b) { return builder_.boolean(b); }
+  bool integer(int64_t i) { return builder_.integer(i); }
+  bool big_integer(std::string_view digits) { return builder_.big_integer(digits); }
+  bool number(double d) { return builder_.number(d); }
+  bool string(const json::StringToken& t) { return builder_.string(t); }
+  bool key(const json::StringToken& t) { return builder_.key(t); }
+  bool begin_array() { return builder_.begin_array(); }
+  bool begin_object() { return builder_.begin_object(); }
+  bool end_array() { return builder_.end_array(); }
+  bool end_object() { return builder_.end_object(); }
+
+  void start_whole() {}
+  ValueRef finish_whole() { return ValueRef::python(builder_.top()); }
+  ValueRef scalar(const json::Value&) { return ValueRef::python(builder_.top()); }
+
+  Ref take_root() { return builder_.take_root(); }
+
+ private:
+  json::PythonBuilder builder_;
+};
+
+// The parser's handler: hands every event to the front, then checks the
+// value against the node that directs it. Containers that the walk must see
+// whole, and those that any value satisfies, are opaque: inside them only
+// the front hears the events.
+template <class Front>
+class CheckedParser {
+ public:
+  CheckedParser(const SchemaNode& root, const WalkContext& ctx, Front& front)
+      : root_(root), ctx_(ctx), front_(front) {}
+
+  bool null() { return front_.null() && scalar(json_value(json::Kind::Null)); }
+  bool boolean(bool b) {
+    json::Value v = json_value(json::Kind::Bool);
+    v.boolean = b;
+    return front_.boolean(b) && scalar(v);
+  }
+  bool integer(int64_t i) {
+    json::Value v = json_value(json::Kind::Int);
+    v.integer = i;
+    return front_.integer(i) && scalar(v);
+  }
+  bool big_integer(std::string_view digits) {
+    return front_.big_integer(digits) && scalar(text_value(json::Kind::BigInt, digits));
+  }
+  bool number(double d) {
+    json::Value v = json_value(json::Kind::Float);
+    v.number = d;
+    return front_.number(d) && scalar(v);
+  }
+  bool string(const json::StringToken& t) {
+    return front_.string(t) && scalar(text_value(json::Kind::String, {t.data, t.size}));
+  }
+  bool key(const json::StringToken& t) { return front_.key(t) && (opaque_ != 0 || member_key(t)); }
+  bool begin_array() { return open(false); }
+  bool begin_object() { return open(true); }
+  bool end_array() { return close(false); }
+  bool end_object() { return close(true); }
+
+ private:
+  static json::Value json_value(json::Kind kind) {
+    json::Value v;
+    v.kind = kind;
+    return v;
+  }
+  static json::Value text_value(json::Kind kind, std::string_view text) {
+    json::Value v = json_value(kind);
+    v.text = text.data();
+    v.size = text.size();
+    return v;
+  }
+
+  // The node of the value that comes next outside opaque containers; null
+  // when no value may come (an item past a fixed-length list).
+  const SchemaNode* next_node() {
+    if (frames_.empty()) return &root_;
+    Frame& frame = frames_.back();
+    if (frame.plan == Plan::Record) return frame.next;
+    const size_t i = frame.count++;
+    if (i >= frame.items.count && frame.items.rest == nullptr) return nullptr;
+    return &frame.items.node_at(i);
+  }
+
+  bool walk_member(const SchemaNode& node, ValueRef value) {
+    return walk(node, value, path_, ctx_, errors_) && !*ctx_.stop;
+  }
+
+  // Plain kinds are decided here; what only the walk decides goes to it.
+  bool scalar_member(const SchemaNode& node, const json::Value& value) {
+    const ValueRef parsed = ValueRef::parsed(&value);
+    if (accepts_at_once(node, parsed)) return true;
+    if (refuses_other_scalars(node)) return false;
+    if (node.kind == NodeKind::Union) {
+      bool walked = false;
+      for (const SchemaNode& member : node.members) {
+        if (accepts_at_once(member, parsed)) return true;
+        walked |= !refuses_other_scalars(member);
+      }
+      if (!walked) return false;
+    }
+    return walk_member(node, front_.scalar(value));
+  }
+
+  bool scalar(const json::Value& value) {
+    if (opaque_ != 0) return true;
+    const SchemaNode* node = next_node();
+    return (node != nullptr && scalar_member(*node, value)) || refuse();
+  }
+
+  bool member_key(const json::StringToken& token) {
+    Frame& frame = frames_.back();
+    const SchemaNode& record = *frame.node;
+    const std::string_view name(token.data, token.size);
+    const size_t n = record.fields.size();
+    // Members usually come in declaration order: a hit at their own
+    // position skips hashing the name.
+    size_t i = frame.count++;
+    if (i >= n || record.fields[i].name != name) {
+      i = n;
+      if (frame.keys != nullptr) {
+        auto hit = frame.keys->positions.find(absl::string_view(name.data(), name.size()));
+        if (hit != frame.keys->positions.end()) i = hit->second;
+      }
+    }
+    if (i < n) {
+      const uint64_t bit = uint64_t{1} << i;
+      if ((frame.met & bit) == 0) {
+        frame.met |= bit;
+        frame.remaining -= record.fields[i].required ? 1 : 0;
+      }
+      frame.next = &record.fields[i].node;
+      return true;
+    }
+    if (record.clauses.empty()) return refuse();
+    const Clause& clause = record.clauses.front();
+    if (!scalar_member(clause.key, text_value(json::Kind::String, name))) return refuse();
+    frame.next = &clause.value;
+    return true;
+  }
+
+  bool open(bool object) {
+    if (opaque_ == 0) {
+      const SchemaNode* node = next_node();
+      if (node == nullptr) return refuse();
+      const Planned planned = plan_container(*node, object, *ctx_.precompute);
+      switch (planned.plan) {
+        case Plan::Reject:
+          return refuse();
+        case Plan::Skip:
+          whole_ = nullptr;
+          break;
+        case Plan::Whole:
+          whole_ = planned.node;
+          front_.start_whole();
+          break;
+        case Plan::List:
+        case Plan::Record:
+          push_frame(planned);
+          return object ? front_.begin_object() : front_.begin_array();
+      }
+    }
+    ++opaque_;
+    return object ? front_.begin_object() : front_.begin_array();
+  }
+
+  void push_frame(const Planned& planned) {
+    Frame& frame = frames_.emplace_back();
+    frame.plan = planned.plan;
+    frame.node = planned.node;
+    if (planned.plan == Plan::List) {
+      reduce_shape(*planned.node->shape, frame.items);
+      return;
+    }
+    bool stepwise;
+    frame.keys = stepwise_keys(*planned.node, *ctx_.precompute, stepwise);
+    frame.remaining = frame.keys != nullptr ? frame.keys->required : 0;
+  }
+
+  bool close(bool object) {
+    if (!(object ? front_.end_object() : front_.end_array())) return false;
+    if (opaque_ != 0) {
+      if (--opaque_ != 0 || whole_ == nullptr) return true;
+      const SchemaNode& node = *whole_;
+      whole_ = nullptr;
+      return walk_member(node, front_.finish_whole()) || refuse();
+    }
+    const Frame& frame = frames_.back();
+    // A list with too many items was refused at the first one too many.
+    const bool complete =
+        frame.plan == Plan::Record ? frame.remaining == 0 : frame.count >= frame.items.count;
+    frames_.pop_back();
+    return complete || refuse();
+  }
+
+  bool refuse() { return false; }
+
+  const SchemaNode& root_;
+  const WalkContext& ctx_;
+  Front& front_;
+  std::vector<Frame> frames_;
+  size_t opaque_ = 0;                  // depth inside an opaque container
+  const SchemaNode* whole_ = nullptr;  // the node of the opaque container walked whole
+  Path path_;                          // Membership walks push nothing on these
+  ErrorList errors_;
+};
+
+// Runs one checked parse with a Membership context of its own, so nothing
+// it meets (a fatal exception included) reaches the two-pass road.
+template <class Front>
+json::ParseOutcome run_checked_parse(const json::Input& input, const CompiledSchema& schema,
+                                     const Precompute& precompute, Front& front) {
+  RecursionGuard guard;
+  FatalSlot fatal;
+  bool stop = false;
+  const WalkContext ctx{&schema.pool, &schema.definitions, &precompute, &guard,
+                        &fatal,       &stop,               WalkMode::Membership};
+  json::Scanner scanner(input);
+  CheckedParser<Front> parser(schema.root, ctx, front);
+  return json::parse_document(scanner, parser);
+}
+
+}  // namespace
+
+CheckedParse check_json_while_parsing(const json::Input& input, const CompiledSchema& schema,
+                                      const Precompute& precompute) {
+  TreeFront front;
+  switch (run_checked_parse(input, schema, precompute, front)) {
+    case json::ParseOutcome::Ok:
+      return CheckedParse::Member;
+    case json::ParseOutcome::Invalid:
+      return CheckedParse::NotJson;
+    case json::ParseOutcome::Failed:
+      return CheckedParse::Unsure;
+  }
+  return CheckedParse::Unsure;
+}
+
+Ref load_json_while_checking(const json::Input& input, const CompiledSchema& schema,
+                             const Precompute& precompute) {
+  PythonFront front;
+  if (run_checked_parse(input, schema, precompute, front) != json::ParseOutcome::Ok) return Ref();
+  return front.take_root();
+}
+
+}  // namespace qx
