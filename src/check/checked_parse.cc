@@ -36,13 +36,13 @@ struct Planned {
 const DeclaredKeys* stepwise_keys(const SchemaNode& record, const Precompute& precompute,
                                   bool& stepwise) {
   stepwise = false;
-  if (record.fields.size() > 64 || record.clauses.size() > 1) return nullptr;
-  if (record.fields.empty()) {
+  if (record.fields().size() > 64 || record.clauses().size() > 1) return nullptr;
+  if (record.fields().empty()) {
     stepwise = true;
     return nullptr;
   }
   auto hit = precompute.records.find(&record);
-  if (hit == precompute.records.end() || hit->second.positions.size() != record.fields.size()) {
+  if (hit == precompute.records.end() || hit->second.positions.size() != record.fields().size()) {
     return nullptr;
   }
   stepwise = true;
@@ -70,7 +70,7 @@ Planned plan_container(const SchemaNode& node, bool object, const Precompute& pr
       return {Plan::Reject, &node};
     case NodeKind::Sequence: {
       FixedItems items;
-      if (object || node.tuple || !reduce_shape(*node.shape, items)) return {Plan::Reject, &node};
+      if (object || node.tuple || !reduce_shape(node.shape(), items)) return {Plan::Reject, &node};
       return {Plan::List, &node};
     }
     case NodeKind::Record: {
@@ -82,7 +82,7 @@ Planned plan_container(const SchemaNode& node, bool object, const Precompute& pr
     case NodeKind::Union: {
       Planned only{Plan::Reject, &node};
       size_t open = 0;
-      for (const SchemaNode& member : node.members) {
+      for (const SchemaNode& member : node.members()) {
         const Planned planned = plan_container(member, object, precompute);
         if (planned.plan == Plan::Reject) continue;
         if (planned.plan == Plan::Skip) return planned;
@@ -285,7 +285,7 @@ class CheckedParser {
     if (refuses_other_scalars(node)) return false;
     if (node.kind == NodeKind::Union) {
       bool walked = false;
-      for (const SchemaNode& member : node.members) {
+      for (const SchemaNode& member : node.members()) {
         if (accepts_at_once(member, parsed)) return true;
         walked |= !refuses_other_scalars(member);
       }
@@ -304,11 +304,11 @@ class CheckedParser {
     Frame& frame = frames_.back();
     const SchemaNode& record = *frame.node;
     const std::string_view name(token.data, token.size);
-    const size_t n = record.fields.size();
+    const size_t n = record.fields().size();
     // Members usually come in declaration order: a hit at their own
     // position skips hashing the name.
     size_t i = frame.count++;
-    if (i >= n || record.fields[i].name != name) {
+    if (i >= n || record.fields()[i].name != name) {
       i = n;
       if (frame.keys != nullptr) {
         auto hit = frame.keys->positions.find(absl::string_view(name.data(), name.size()));
@@ -319,13 +319,13 @@ class CheckedParser {
       const uint64_t bit = uint64_t{1} << i;
       if ((frame.met & bit) == 0) {
         frame.met |= bit;
-        frame.remaining -= record.fields[i].required ? 1 : 0;
+        frame.remaining -= record.fields()[i].required ? 1 : 0;
       }
-      frame.next = &record.fields[i].node;
+      frame.next = &record.fields()[i].node;
       return true;
     }
-    if (record.clauses.empty()) return refuse();
-    const Clause& clause = record.clauses.front();
+    if (record.clauses().empty()) return refuse();
+    const Clause& clause = record.clauses().front();
     if (!scalar_member(clause.key, text_value(json::Kind::String, name))) return refuse();
     frame.next = &clause.value;
     return true;
@@ -361,7 +361,7 @@ class CheckedParser {
     frame.plan = planned.plan;
     frame.node = planned.node;
     if (planned.plan == Plan::List) {
-      reduce_shape(*planned.node->shape, frame.items);
+      reduce_shape(planned.node->shape(), frame.items);
       return;
     }
     bool stepwise;

@@ -87,7 +87,7 @@ bool may_run_user_code(const SchemaNode& node, const ConstantsPool& pool) {
     return pool.get(node.index) == nullptr || !PyType_CheckExact(pool.get(node.index));
   }
   if (node.kind != NodeKind::Refinement) return false;
-  for (const Constraint& c : node.constraints) {
+  for (const Constraint& c : node.constraints()) {
     switch (c.kind) {
       case ConstraintKind::Ge:
       case ConstraintKind::Gt:
