@@ -79,8 +79,9 @@ std::optional<std::string_view> pattern_text(PyObject* item, Ref& holder) {
 }
 
 // Appends the constraints one metadata item describes, in probe order.
-Status add_item_constraints(PyObject* item, SchemaBuilder& builder,
-                            std::vector<Constraint>& constraints) {
+// Out of line: its probes run after the base has compiled, off the descent.
+[[gnu::noinline]] Status add_item_constraints(PyObject* item, SchemaBuilder& builder,
+                                              std::vector<Constraint>& constraints) {
   Ref pattern_holder;
   if (std::optional<std::string_view> pattern = pattern_text(item, pattern_holder)) {
     // Compiled only to refuse a bad pattern now; the check compiles its own.
@@ -131,7 +132,8 @@ Status add_item_constraints(PyObject* item, SchemaBuilder& builder,
 
 Result<SchemaNode> compile_annotated(PyObject* base, PyObject* metadata, SchemaBuilder& builder,
                                      std::vector<SchemaNode>& definitions) {
-  QX_ASSIGN(SchemaNode node, compile_schema(base, builder, definitions));
+  SchemaNode node;
+  QX_TRY(compile_schema_into(base, builder, definitions, node));
   std::vector<Constraint> constraints;
   const Py_ssize_t n = PyTuple_GET_SIZE(metadata);
   for (Py_ssize_t i = 0; i < n; ++i) {
@@ -140,8 +142,10 @@ Result<SchemaNode> compile_annotated(PyObject* base, PyObject* metadata, SchemaB
     if (PyType_Check(item)) continue;
     QX_TRY(add_item_constraints(item, builder, constraints));
   }
-  if (constraints.empty()) return node;
-  return make_refinement(std::move(node), std::move(constraints));
+  return finish_node([&] {
+    if (constraints.empty()) return std::move(node);
+    return make_refinement(std::move(node), std::move(constraints));
+  });
 }
 
 }  // namespace qx

@@ -10,6 +10,7 @@
 #include "errors/texts.h"
 #include "py/args.h"
 #include "py/once_cell.h"
+#include "py/stack.h"
 
 namespace qx {
 
@@ -93,6 +94,10 @@ bool lenient_truth(PyObject* obj) {
     return false;
   }
   return r == 1;
+}
+
+Result<SchemaNode> indexed_result(NodeKind kind, uint64_t index) {
+  return make_indexed(kind, index);
 }
 
 // ---- Typing cache ----------------------------------------------------------
@@ -210,24 +215,30 @@ bool getattr_truth(PyObject* obj, const char* name) {
   return value && lenient_truth(value.get());
 }
 
-SchemaNode instance_of(PyObject* cls, SchemaBuilder& builder) {
-  return make_indexed(NodeKind::Instance, intern_object(builder, cls));
+Result<SchemaNode> instance_of(PyObject* cls, SchemaBuilder& builder) {
+  return indexed_result(NodeKind::Instance, intern_object(builder, cls));
 }
 
-Result<SchemaNode> compile_class(PyObject* cls, const TypingCache& cache, SchemaBuilder& builder,
-                                 std::vector<SchemaNode>& definitions) {
+[[gnu::cold, gnu::noinline]] Error special_form_error(PyObject* cls) {
+  return make_build_error(repr_text(cls) +
+                          " is a typing special form, not a value; write a concrete type (for "
+                          "a union, X | Y or Union[X, Y])");
+}
+
+[[gnu::noinline]] Result<SchemaNode> compile_class(PyObject* cls, const TypingCache& cache,
+                                                   SchemaBuilder& builder,
+                                                   std::vector<SchemaNode>& definitions) {
   // Only the exact builtin classes: a subclass of int or str is an Instance.
-  if (cls == reinterpret_cast<PyObject*>(&PyBool_Type)) return make_leaf(NodeKind::Bool);
-  if (cls == reinterpret_cast<PyObject*>(&PyLong_Type)) return make_leaf(NodeKind::Int);
-  if (cls == reinterpret_cast<PyObject*>(&PyFloat_Type)) return make_leaf(NodeKind::Float);
-  if (cls == reinterpret_cast<PyObject*>(&PyUnicode_Type)) return make_leaf(NodeKind::Str);
-  if (cls == reinterpret_cast<PyObject*>(&PyBytes_Type)) return make_leaf(NodeKind::Bytes);
-  if (cls == reinterpret_cast<PyObject*>(Py_TYPE(Py_None))) return make_leaf(NodeKind::NoneType);
-  if (cls == cache.object.get()) return make_leaf(NodeKind::Anything);
+  if (cls == reinterpret_cast<PyObject*>(&PyBool_Type)) return indexed_result(NodeKind::Bool);
+  if (cls == reinterpret_cast<PyObject*>(&PyLong_Type)) return indexed_result(NodeKind::Int);
+  if (cls == reinterpret_cast<PyObject*>(&PyFloat_Type)) return indexed_result(NodeKind::Float);
+  if (cls == reinterpret_cast<PyObject*>(&PyUnicode_Type)) return indexed_result(NodeKind::Str);
+  if (cls == reinterpret_cast<PyObject*>(&PyBytes_Type)) return indexed_result(NodeKind::Bytes);
+  if (cls == reinterpret_cast<PyObject*>(Py_TYPE(Py_None)))
+    return indexed_result(NodeKind::NoneType);
+  if (cls == cache.object.get()) return indexed_result(NodeKind::Anything);
   if (cls == cache.union_form.get() || cls == cache.optional.get()) {
-    return make_build_error(repr_text(cls) +
-                            " is a typing special form, not a value; write a concrete type (for "
-                            "a union, X | Y or Union[X, Y])");
+    return special_form_error(cls);
   }
   QX_ASSIGN(bool typed_dict, has_attr(cls, "__required_keys__"));
   if (typed_dict) return compile_typeddict(cls, builder, definitions);
@@ -249,10 +260,21 @@ Result<SchemaNode> compile_class(PyObject* cls, const TypingCache& cache, Schema
   return instance_of(cls, builder);
 }
 
+// Appends the field a str key of a dict literal names, its node still to
+// compile: a trailing "?" makes it optional.
+[[gnu::noinline]] Status add_named_field(PyObject* key, std::vector<RecordField>& fields) {
+  QX_ASSIGN(std::string name, record_key_string(key));
+  RecordField& field = fields.emplace_back();
+  field.required = name.empty() || name.back() != '?';
+  if (!field.required) name.pop_back();
+  field.name = std::move(name);
+  return Status::success();
+}
+
 // A dict literal: str keys name fields (a trailing "?" makes one optional),
 // any other key is a schema that, with its value, admits undeclared keys.
-Result<SchemaNode> compile_record_literal(PyObject* dict, SchemaBuilder& builder,
-                                          std::vector<SchemaNode>& definitions) {
+[[gnu::noinline]] Result<SchemaNode> compile_record_literal(PyObject* dict, SchemaBuilder& builder,
+                                                            std::vector<SchemaNode>& definitions) {
   std::vector<RecordField> fields;
   std::vector<Clause> clauses;
   DictEntries entries(dict);
@@ -262,27 +284,22 @@ Result<SchemaNode> compile_record_literal(PyObject* dict, SchemaBuilder& builder
     QX_ASSIGN(bool more, entries.next(key, value));
     if (!more) break;
     if (PyUnicode_Check(key.get())) {
-      QX_ASSIGN(std::string name, record_key_string(key.get()));
-      bool required = true;
-      if (!name.empty() && name.back() == '?') {
-        name.pop_back();
-        required = false;
-      }
-      QX_ASSIGN(SchemaNode node, compile_schema(value.get(), builder, definitions));
-      fields.push_back(RecordField{std::move(name), std::move(node), required});
+      QX_TRY(add_named_field(key.get(), fields));
+      QX_TRY(compile_schema_into(value.get(), builder, definitions, fields.back().node));
     } else {
-      QX_ASSIGN(SchemaNode key_node, compile_schema(key.get(), builder, definitions));
-      QX_ASSIGN(SchemaNode value_node, compile_schema(value.get(), builder, definitions));
-      clauses.push_back(Clause{std::move(key_node), std::move(value_node)});
+      Clause& clause = clauses.emplace_back();
+      QX_TRY(compile_schema_into(key.get(), builder, definitions, clause.key));
+      QX_TRY(compile_schema_into(value.get(), builder, definitions, clause.value));
     }
   }
-  return make_record(std::move(fields), std::move(clauses));
+  return finish_node([&] { return make_record(std::move(fields), std::move(clauses)); });
 }
 
 // Another validator's schema, brought into this build: its pool interned,
 // its definitions appended and every index remapped to fit.
-SchemaNode import_validator(const CompiledSchema& other, SchemaBuilder& builder,
-                            std::vector<SchemaNode>& definitions) {
+[[gnu::noinline]] Result<SchemaNode> import_validator(const CompiledSchema& other,
+                                                      SchemaBuilder& builder,
+                                                      std::vector<SchemaNode>& definitions) {
   const std::vector<uint64_t> table = intern_objects(builder, other.pool);
   const uint64_t offset = definitions.size();
   extend_remapped_nodes(definitions, other.definitions, table, offset);
@@ -290,7 +307,7 @@ SchemaNode import_validator(const CompiledSchema& other, SchemaBuilder& builder,
 }
 
 // Type variables and bare special forms name no set of values.
-Result<bool> is_typing_construct(PyObject* spec, PyObject* typing) {
+[[gnu::noinline]] Result<bool> is_typing_construct(PyObject* spec, PyObject* typing) {
   for (const char* name : {"TypeVar", "ParamSpec", "TypeVarTuple", "_SpecialForm"}) {
     Ref construct = optional_attr(typing, name);
     if (!construct) continue;
@@ -310,56 +327,72 @@ bool is_exact_builtin_value(PyObject* spec) {
          PyFrozenSet_CheckExact(spec);
 }
 
-// The typing-level readings of a non-class spec: Annotated, a parameterised
-// form, a type alias, a new type. Answers false, leaving `out` alone, when
-// the spec is none of them.
-Result<bool> compile_typing_value(PyObject* spec, PyObject* typing, const TypingCache& cache,
-                                  SchemaBuilder& builder, std::vector<SchemaNode>& definitions,
-                                  SchemaNode& out) {
+// The typing-level reading of a non-class spec, found by probes: an
+// Annotated spec (base, metadata), a parameterised form (origin, args), or
+// a spec that stands for another (a type alias's value, a new type's
+// supertype: `first` alone).
+struct TypingValue {
+  enum Kind : uint8_t { Plain, Annotated, Form, Alias } kind = Plain;
+  Ref first;
+  Ref second;
+};
+
+// Kept out of the descent's frames: only the objects found stay live while
+// the nested specs compile.
+[[gnu::noinline]] Result<TypingValue> read_typing_value(PyObject* spec, PyObject* typing,
+                                                        const TypingCache& cache) {
+  TypingValue value;
   // Most parameterised forms are typing's or the interpreter's own aliases,
   // whose probes are answered without calling Python.
-  Ref origin;
-  Ref args;
-  QX_ASSIGN(bool form, read_typing_alias(spec, typing, cache, origin, args));
-  if (!form) {
-    QX_ASSIGN(bool annotated, has_attr(spec, "__metadata__"));
-    if (annotated) {
-      QX_ASSIGN(Ref base, attr(spec, "__origin__"));
-      QX_ASSIGN(Ref metadata, attr(spec, "__metadata__"));
-      if (!PyTuple_Check(metadata.get())) return conversion_error(metadata.get(), "tuple");
-      QX_ASSIGN(out, compile_annotated(base.get(), metadata.get(), builder, definitions));
-      return true;
-    }
-    QX_ASSIGN(origin, call_method(typing, "get_origin", spec));
-    if (origin.get() != Py_None) {
-      QX_ASSIGN(args, call_method(typing, "get_args", spec));
-      if (!PyTuple_Check(args.get())) return conversion_error(args.get(), "tuple");
-      form = true;
-    }
-  }
+  QX_ASSIGN(bool form, read_typing_alias(spec, typing, cache, value.first, value.second));
   if (form) {
-    QX_ASSIGN(out, compile_typing_form(origin.get(), args.get(), builder, definitions));
-    return true;
+    value.kind = TypingValue::Form;
+    return value;
+  }
+  QX_ASSIGN(bool annotated, has_attr(spec, "__metadata__"));
+  if (annotated) {
+    QX_ASSIGN(value.first, attr(spec, "__origin__"));
+    QX_ASSIGN(value.second, attr(spec, "__metadata__"));
+    if (!PyTuple_Check(value.second.get())) return conversion_error(value.second.get(), "tuple");
+    value.kind = TypingValue::Annotated;
+    return value;
+  }
+  QX_ASSIGN(Ref origin, call_method(typing, "get_origin", spec));
+  if (origin.get() != Py_None) {
+    QX_ASSIGN(value.second, call_method(typing, "get_args", spec));
+    if (!PyTuple_Check(value.second.get())) return conversion_error(value.second.get(), "tuple");
+    value.first = std::move(origin);
+    value.kind = TypingValue::Form;
+    return value;
   }
   if (cache.type_alias_type) {
     QX_ASSIGN(bool alias, is_instance(spec, cache.type_alias_type.get()));
     if (alias) {
-      QX_ASSIGN(Ref value, attr(spec, "__value__"));
-      QX_ASSIGN(out, compile_schema(value.get(), builder, definitions));
-      return true;
+      QX_ASSIGN(value.first, attr(spec, "__value__"));
+      value.kind = TypingValue::Alias;
+      return value;
     }
   }
   QX_ASSIGN(bool new_type, has_attr(spec, "__supertype__"));
   if (new_type) {
-    QX_ASSIGN(Ref supertype, attr(spec, "__supertype__"));
-    QX_ASSIGN(out, compile_schema(supertype.get(), builder, definitions));
-    return true;
+    QX_ASSIGN(value.first, attr(spec, "__supertype__"));
+    value.kind = TypingValue::Alias;
   }
-  return false;
+  return value;
 }
 
-Result<SchemaNode> compile_value(PyObject* spec, PyObject* typing, const TypingCache& cache,
-                                 SchemaBuilder& builder, std::vector<SchemaNode>& definitions) {
+[[gnu::cold, gnu::noinline]] Error typing_construct_error(PyObject* spec) {
+  return make_build_error(repr_text(spec) +
+                          " is a typing construct, not a value: a type variable, ParamSpec, "
+                          "TypeVarTuple, or special form (such as Final or ClassVar) cannot "
+                          "be a schema; use a concrete type");
+}
+
+// Every nested compilation below returns straight into this frame's result,
+// so the descent holds no node of its own here.
+[[gnu::noinline]] Result<SchemaNode> compile_value(PyObject* spec, PyObject* typing,
+                                                   const TypingCache& cache, SchemaBuilder& builder,
+                                                   std::vector<SchemaNode>& definitions) {
   // Validators are tested first although they are met last in the order of
   // tests: the class is final and has none of the attributes probed below,
   // and get_origin and the alias test say no to it, so the answer is the
@@ -370,9 +403,17 @@ Result<SchemaNode> compile_value(PyObject* spec, PyObject* typing, const TypingC
   }
   const bool builtin = is_exact_builtin_value(spec);
   if (!builtin) {
-    SchemaNode typed;
-    QX_ASSIGN(bool handled, compile_typing_value(spec, typing, cache, builder, definitions, typed));
-    if (handled) return typed;
+    QX_ASSIGN(TypingValue typed, read_typing_value(spec, typing, cache));
+    switch (typed.kind) {
+      case TypingValue::Annotated:
+        return compile_annotated(typed.first.get(), typed.second.get(), builder, definitions);
+      case TypingValue::Form:
+        return compile_typing_form(typed.first.get(), typed.second.get(), builder, definitions);
+      case TypingValue::Alias:
+        return compile_schema(typed.first.get(), builder, definitions);
+      case TypingValue::Plain:
+        break;
+    }
   }
   if (PyList_Check(spec)) return compile_list_literal(spec, builder, definitions);
   if (PyTuple_Check(spec)) {
@@ -386,26 +427,21 @@ Result<SchemaNode> compile_value(PyObject* spec, PyObject* typing, const TypingC
   if (PyDict_Check(spec)) return compile_record_literal(spec, builder, definitions);
   if (!builtin) {
     QX_ASSIGN(bool construct, is_typing_construct(spec, typing));
-    if (construct) {
-      return make_build_error(repr_text(spec) +
-                              " is a typing construct, not a value: a type variable, ParamSpec, "
-                              "TypeVarTuple, or special form (such as Final or ClassVar) cannot "
-                              "be a schema; use a concrete type");
-    }
+    if (construct) return typing_construct_error(spec);
   }
   // A plain value denotes itself; a string is never a forward reference.
-  return make_indexed(NodeKind::Literal, intern_object(builder, spec));
+  return indexed_result(NodeKind::Literal, intern_object(builder, spec));
 }
 
 Result<SchemaNode> compile_spec(PyObject* spec, SchemaBuilder& builder,
                                 std::vector<SchemaNode>& definitions) {
-  if (spec == Py_None) return make_leaf(NodeKind::NoneType);
+  if (spec == Py_None) return indexed_result(NodeKind::NoneType);
   QX_ASSIGN(const TypingCache* cache, typing_cache_get());
   QX_ASSIGN(Ref typing, import_module("typing"));
-  if (spec == cache->any.get()) return make_leaf(NodeKind::Any);
+  if (spec == cache->any.get()) return indexed_result(NodeKind::Any);
   if ((cache->never && spec == cache->never.get()) ||
       (cache->no_return && spec == cache->no_return.get())) {
-    return make_leaf(NodeKind::Nothing);
+    return indexed_result(NodeKind::Nothing);
   }
   if (PyType_Check(spec)) return compile_class(spec, *cache, builder, definitions);
   return compile_value(spec, typing.get(), *cache, builder, definitions);
@@ -413,13 +449,23 @@ Result<SchemaNode> compile_spec(PyObject* spec, SchemaBuilder& builder,
 
 }  // namespace
 
-Result<SchemaNode> compile_schema(PyObject* spec, SchemaBuilder& builder,
-                                  std::vector<SchemaNode>& definitions) {
+Status compile_schema_into(PyObject* spec, SchemaBuilder& builder,
+                           std::vector<SchemaNode>& definitions, SchemaNode& out) {
   // The descent is native recursion; this bound keeps a spec that names
   // itself (a class in its own fields, a list holding itself) off the stack's end.
   if (frontend_depth >= MAX_SCHEMA_DEPTH) return depth_error();
+  // Legal specs too may nest deeper than a small thread stack can hold.
+  if (stack_exhausted()) return stack_exhausted_error();
   DepthScope scope;
-  return compile_spec(spec, builder, definitions);
+  QX_ASSIGN(out, compile_spec(spec, builder, definitions));
+  return Status::success();
+}
+
+Result<SchemaNode> compile_schema(PyObject* spec, SchemaBuilder& builder,
+                                  std::vector<SchemaNode>& definitions) {
+  SchemaNode node;
+  QX_TRY(compile_schema_into(spec, builder, definitions, node));
+  return node;
 }
 
 Result<CompiledArguments> compile_schemas_tuple(PyObject* schemas) {

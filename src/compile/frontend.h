@@ -87,6 +87,23 @@ class DictEntries {
   Py_ssize_t pos_ = 0;
 };
 
+// compile_schema into `out`, a slot of the node being built, so that the
+// frames of the descent hold no node of their own.
+Status compile_schema_into(PyObject* spec, SchemaBuilder& builder,
+                           std::vector<SchemaNode>& definitions, SchemaNode& out);
+
+// The node `make()` builds from parts already compiled, made out of line:
+// its temporaries then live only after the descent below has returned, not
+// in the descent's own frame.
+template <class Make>
+[[gnu::noinline]] Result<SchemaNode> finish_node(const Make& make) {
+  return make();
+}
+
+// A node without children (a leaf kind, or one that names a pool index) as
+// a result, made out of line as finish_node does.
+[[gnu::noinline]] Result<SchemaNode> indexed_result(NodeKind kind, uint64_t index = 0);
+
 // Builders for the spec families; each compiles nested specs with
 // compile_schema and the same builder and definitions.
 Result<SchemaNode> compile_typing_form(PyObject* origin, PyObject* args, SchemaBuilder& builder,

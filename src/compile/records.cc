@@ -28,31 +28,31 @@ Result<Ref> type_hints_of(PyObject* cls) {
   return hints;
 }
 
-Result<std::string> field_name(PyObject* key) {
+// Appends the field a type hint's key names, its node still to compile.
+[[gnu::noinline]] Status add_named_field(PyObject* key, std::vector<RecordField>& fields) {
   QX_ASSIGN(Ref text, checked(PyObject_Str(key)));
-  return record_key_string(text.get());
+  QX_ASSIGN(std::string name, record_key_string(text.get()));
+  fields.emplace_back().name = std::move(name);
+  return Status::success();
 }
 
 // One field per type hint, in the mapping's order. `is_required` decides
 // each field's flag from its key object.
 template <class IsRequired>
-Result<std::vector<RecordField>> compile_fields(PyObject* hints, IsRequired&& is_required,
-                                                SchemaBuilder& builder,
-                                                std::vector<SchemaNode>& definitions) {
+Status compile_fields(PyObject* hints, IsRequired&& is_required, SchemaBuilder& builder,
+                      std::vector<SchemaNode>& definitions, std::vector<RecordField>& fields) {
   DictEntries entries(hints);
-  std::vector<RecordField> fields;
   fields.reserve(static_cast<size_t>(entries.size()));
   Ref key;
   Ref value;
   while (true) {
     QX_ASSIGN(bool more, entries.next(key, value));
     if (!more) break;
-    QX_ASSIGN(std::string name, field_name(key.get()));
-    QX_ASSIGN(SchemaNode node, compile_schema(value.get(), builder, definitions));
-    QX_ASSIGN(bool required, is_required(key.get()));
-    fields.push_back(RecordField{std::move(name), std::move(node), required});
+    QX_TRY(add_named_field(key.get(), fields));
+    QX_TRY(compile_schema_into(value.get(), builder, definitions, fields.back().node));
+    QX_ASSIGN(fields.back().required, is_required(key.get()));
   }
-  return fields;
+  return Status::success();
 }
 
 }  // namespace
@@ -64,9 +64,9 @@ Result<SchemaNode> compile_object_schema(PyObject* cls, SchemaBuilder& builder,
   const uint64_t class_index = intern_object(builder, cls);
   // Every attribute is looked up at check time, so the flag is always set.
   const auto always = [](PyObject*) -> Result<bool> { return true; };
-  QX_ASSIGN(std::vector<RecordField> fields,
-            compile_fields(hints.get(), always, builder, definitions));
-  return make_object(class_index, std::move(fields));
+  std::vector<RecordField> fields;
+  QX_TRY(compile_fields(hints.get(), always, builder, definitions, fields));
+  return finish_node([&] { return make_object(class_index, std::move(fields)); });
 }
 
 Result<SchemaNode> compile_typeddict(PyObject* cls, SchemaBuilder& builder,
@@ -79,11 +79,11 @@ Result<SchemaNode> compile_typeddict(PyObject* cls, SchemaBuilder& builder,
     if (r < 0) return Error::fetch();
     return r == 1;
   };
-  QX_ASSIGN(std::vector<RecordField> fields,
-            compile_fields(hints.get(), in_required, builder, definitions));
+  std::vector<RecordField> fields;
+  QX_TRY(compile_fields(hints.get(), in_required, builder, definitions, fields));
   // No clauses: a TypedDict admits no undeclared key, and the class itself
   // is never pooled since any dict of the right shape belongs.
-  return make_record(std::move(fields), {});
+  return finish_node([&] { return make_record(std::move(fields), {}); });
 }
 
 }  // namespace qx

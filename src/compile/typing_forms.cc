@@ -16,23 +16,23 @@ Result<PyObject*> single_type_argument(PyObject* args) {
   return PyTuple_GET_ITEM(args, 0);
 }
 
-Result<SchemaNode> compile_single(PyObject* args, SchemaBuilder& builder,
-                                  std::vector<SchemaNode>& definitions) {
+Status compile_single(PyObject* args, SchemaBuilder& builder, std::vector<SchemaNode>& definitions,
+                      SchemaNode& out) {
   QX_ASSIGN(PyObject* arg, single_type_argument(args));
-  return compile_schema(arg, builder, definitions);
+  return compile_schema_into(arg, builder, definitions, out);
 }
 
 // Union of every argument compiled in order (unions and literals alike).
-Result<SchemaNode> compile_union_of(PyObject* args, SchemaBuilder& builder,
-                                    std::vector<SchemaNode>& definitions) {
+[[gnu::noinline]] Result<SchemaNode> compile_union_of(PyObject* args, SchemaBuilder& builder,
+                                                      std::vector<SchemaNode>& definitions) {
   const Py_ssize_t n = PyTuple_GET_SIZE(args);
   std::vector<SchemaNode> members;
   members.reserve(static_cast<size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
-    QX_ASSIGN(SchemaNode member, compile_schema(PyTuple_GET_ITEM(args, i), builder, definitions));
-    members.push_back(std::move(member));
+    QX_TRY(compile_schema_into(PyTuple_GET_ITEM(args, i), builder, definitions,
+                               members.emplace_back()));
   }
-  return make_union_node(std::move(members));
+  return finish_node([&] { return make_union_node(std::move(members)); });
 }
 
 // The elements of a tuple form or a list literal, fetched by position as the
@@ -54,55 +54,84 @@ class Elements {
   bool list_;
 };
 
-// Compiles elements [0, count) in order, refusing a `...` among them.
-Result<std::vector<SchemaNode>> compile_elements(const Elements& elements, Py_ssize_t count,
-                                                 const char* misplaced, SchemaBuilder& builder,
-                                                 std::vector<SchemaNode>& definitions) {
-  std::vector<SchemaNode> nodes;
+// Compiles elements [0, count) in order into `nodes`, refusing a `...` among them.
+Status compile_elements(const Elements& elements, Py_ssize_t count, const char* misplaced,
+                        SchemaBuilder& builder, std::vector<SchemaNode>& definitions,
+                        std::vector<SchemaNode>& nodes) {
   nodes.reserve(static_cast<size_t>(count));
   for (Py_ssize_t i = 0; i < count; ++i) {
     QX_ASSIGN(Ref element, elements.at(i));
     if (is_ellipsis(element.get())) return make_build_error(misplaced);
-    QX_ASSIGN(SchemaNode node, compile_schema(element.get(), builder, definitions));
-    nodes.push_back(std::move(node));
+    QX_TRY(compile_schema_into(element.get(), builder, definitions, nodes.emplace_back()));
   }
-  return nodes;
+  return Status::success();
 }
 
-// The shape of `n` elements, n >= 2 or a tuple form: a trailing `...` repeats
-// the element before it, the others stand once each in order.
-Result<ItemShape> compile_shape(const Elements& elements, Py_ssize_t n, const char* misplaced,
-                                SchemaBuilder& builder, std::vector<SchemaNode>& definitions) {
-  if (n == 0) return make_fixed_item_shape({});
-  bool repeats = false;
-  if (n >= 2) {
-    QX_ASSIGN(Ref last, elements.at(n - 1));
-    repeats = is_ellipsis(last.get());
-  }
-  if (!repeats) {
-    QX_ASSIGN(std::vector<SchemaNode> nodes,
-              compile_elements(elements, n, misplaced, builder, definitions));
-    return make_fixed_item_shape(std::move(nodes));
-  }
-  QX_ASSIGN(std::vector<SchemaNode> nodes,
-            compile_elements(elements, n - 1, misplaced, builder, definitions));
+// The shape of compiled elements: with `repeats` the last one repeats, the
+// others stand once each in order.
+ItemShape elements_shape(std::vector<SchemaNode> nodes, bool repeats) {
+  if (!repeats) return make_fixed_item_shape(std::move(nodes));
   SchemaNode repeated = std::move(nodes.back());
   nodes.pop_back();
   if (nodes.empty()) return make_variadic_item_shape(std::move(repeated));
   return make_fixed_then_variadic_shape(std::move(nodes), std::move(repeated));
 }
 
-Result<SchemaNode> compile_tuple_form(PyObject* args, SchemaBuilder& builder,
-                                      std::vector<SchemaNode>& definitions) {
-  const Elements elements(args);
-  QX_ASSIGN(ItemShape shape,
-            compile_shape(elements, elements.size(), kTupleEllipsis, builder, definitions));
-  return make_sequence(true, std::move(shape));
+// The sequence of `n` elements, n >= 2 or a tuple form: a trailing `...`
+// repeats the element before it.
+Result<SchemaNode> compile_sequence(bool tuple, const Elements& elements, Py_ssize_t n,
+                                    const char* misplaced, SchemaBuilder& builder,
+                                    std::vector<SchemaNode>& definitions) {
+  bool repeats = false;
+  if (n >= 2) {
+    QX_ASSIGN(Ref last, elements.at(n - 1));
+    repeats = is_ellipsis(last.get());
+  }
+  std::vector<SchemaNode> nodes;
+  QX_TRY(compile_elements(elements, repeats ? n - 1 : n, misplaced, builder, definitions, nodes));
+  return finish_node(
+      [&] { return make_sequence(tuple, elements_shape(std::move(nodes), repeats)); });
+}
+
+// The node of a one-argument form around its compiled argument; a
+// Required/NotRequired qualifier leaves no trace.
+Result<SchemaNode> wrap_single(PyObject* origin, SchemaNode& item) {
+  return finish_node([&] {
+    if (origin == reinterpret_cast<PyObject*>(&PyList_Type)) {
+      return make_sequence(false, make_variadic_item_shape(std::move(item)));
+    }
+    if (origin == reinterpret_cast<PyObject*>(&PySet_Type)) {
+      return make_boxed(NodeKind::Set, std::move(item));
+    }
+    if (origin == reinterpret_cast<PyObject*>(&PyFrozenSet_Type)) {
+      return make_boxed(NodeKind::FrozenSet, std::move(item));
+    }
+    return std::move(item);
+  });
+}
+
+[[gnu::noinline]] Result<SchemaNode> compile_dict_form(PyObject* args, SchemaBuilder& builder,
+                                                       std::vector<SchemaNode>& definitions) {
+  if (PyTuple_GET_SIZE(args) != 2) {
+    return make_build_error("dict[...] needs a key type and a value type");
+  }
+  // Compiled straight into the record's one clause.
+  Result<SchemaNode> node = finish_node([] { return make_dict_node(SchemaNode(), SchemaNode()); });
+  Clause& clause = node.value().clauses.front();
+  QX_TRY(compile_schema_into(PyTuple_GET_ITEM(args, 0), builder, definitions, clause.key));
+  QX_TRY(compile_schema_into(PyTuple_GET_ITEM(args, 1), builder, definitions, clause.value));
+  return node;
+}
+
+bool is_single_form(PyObject* origin) {
+  return origin == reinterpret_cast<PyObject*>(&PyList_Type) ||
+         origin == reinterpret_cast<PyObject*>(&PySet_Type) ||
+         origin == reinterpret_cast<PyObject*>(&PyFrozenSet_Type);
 }
 
 // Identity with typing.Required or typing.NotRequired, looked up at each
 // use; a name the running typing lacks is skipped.
-Result<bool> is_required_qualifier(PyObject* origin) {
+[[gnu::noinline]] Result<bool> is_required_qualifier(PyObject* origin) {
   QX_ASSIGN(Ref typing, import_module("typing"));
   for (const char* name : {"Required", "NotRequired"}) {
     Ref qualifier = optional_attr(typing.get(), name);
@@ -121,40 +150,33 @@ Result<bool> is_required_qualifier(PyObject* origin) {
 
 Result<SchemaNode> compile_typing_form(PyObject* origin, PyObject* args, SchemaBuilder& builder,
                                        std::vector<SchemaNode>& definitions) {
-  if (origin == reinterpret_cast<PyObject*>(&PyList_Type)) {
-    QX_ASSIGN(SchemaNode item, compile_single(args, builder, definitions));
-    return make_sequence(false, make_variadic_item_shape(std::move(item)));
-  }
-  if (origin == reinterpret_cast<PyObject*>(&PySet_Type)) {
-    QX_ASSIGN(SchemaNode item, compile_single(args, builder, definitions));
-    return make_boxed(NodeKind::Set, std::move(item));
-  }
-  if (origin == reinterpret_cast<PyObject*>(&PyFrozenSet_Type)) {
-    QX_ASSIGN(SchemaNode item, compile_single(args, builder, definitions));
-    return make_boxed(NodeKind::FrozenSet, std::move(item));
+  // The descent's frame holds only the slots of the compiled arguments.
+  SchemaNode item;
+  if (is_single_form(origin)) {
+    QX_TRY(compile_single(args, builder, definitions, item));
+    return wrap_single(origin, item);
   }
   if (origin == reinterpret_cast<PyObject*>(&PyDict_Type)) {
-    if (PyTuple_GET_SIZE(args) != 2) {
-      return make_build_error("dict[...] needs a key type and a value type");
-    }
-    QX_ASSIGN(SchemaNode key, compile_schema(PyTuple_GET_ITEM(args, 0), builder, definitions));
-    QX_ASSIGN(SchemaNode value, compile_schema(PyTuple_GET_ITEM(args, 1), builder, definitions));
-    return make_dict_node(std::move(key), std::move(value));
+    return compile_dict_form(args, builder, definitions);
   }
   if (origin == reinterpret_cast<PyObject*>(&PyTuple_Type)) {
-    return compile_tuple_form(args, builder, definitions);
+    const Elements elements(args);
+    return compile_sequence(true, elements, elements.size(), kTupleEllipsis, builder, definitions);
   }
   // Required and NotRequired leave no trace: requiredness of a TypedDict key
   // comes from the class's __required_keys__ alone.
   QX_ASSIGN(bool qualifier, is_required_qualifier(origin));
-  if (qualifier) return compile_single(args, builder, definitions);
+  if (qualifier) {
+    QX_TRY(compile_single(args, builder, definitions, item));
+    return wrap_single(origin, item);
+  }
   QX_ASSIGN(const TypingCache* cache, typing_cache_get());
   if (origin == cache->union_type.get() || origin == cache->union_form.get() ||
       origin == cache->literal.get()) {
     return compile_union_of(args, builder, definitions);
   }
   if (origin == cache->callable.get()) {
-    return make_indexed(NodeKind::Instance, intern_object(builder, origin));
+    return indexed_result(NodeKind::Instance, intern_object(builder, origin));
   }
   return unsupported_form(origin);
 }
@@ -167,11 +189,11 @@ Result<SchemaNode> compile_list_literal(PyObject* list, SchemaBuilder& builder,
     // [T] is a list of any length, unlike the one-element tuple form.
     QX_ASSIGN(Ref element, elements.at(0));
     if (is_ellipsis(element.get())) return make_build_error(kListEllipsis);
-    QX_ASSIGN(SchemaNode item, compile_schema(element.get(), builder, definitions));
-    return make_sequence(false, make_variadic_item_shape(std::move(item)));
+    SchemaNode item;
+    QX_TRY(compile_schema_into(element.get(), builder, definitions, item));
+    return wrap_single(reinterpret_cast<PyObject*>(&PyList_Type), item);
   }
-  QX_ASSIGN(ItemShape shape, compile_shape(elements, n, kListEllipsis, builder, definitions));
-  return make_sequence(false, std::move(shape));
+  return compile_sequence(false, elements, n, kListEllipsis, builder, definitions);
 }
 
 }  // namespace qx

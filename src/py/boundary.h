@@ -7,6 +7,7 @@
 #include <new>
 
 #include "py/result.h"
+#include "py/stack.h"
 
 namespace qx {
 
@@ -24,6 +25,8 @@ inline void raise_cpp_exception() noexcept {
     throw;
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
+  } catch (const StackExhausted&) {
+    PyErr_SetString(PyExc_RecursionError, kStackExhaustedMessage);
   } catch (const std::exception& e) {
     raise_panic(e.what());
   } catch (...) {

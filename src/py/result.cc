@@ -1,6 +1,8 @@
 // Exception values: fetching and making owned Python exceptions.
 #include "py/result.h"
 
+#include "py/stack.h"
+
 namespace qx {
 
 Error Error::fetch() noexcept {
@@ -32,6 +34,9 @@ Error not_implemented_error(std::string_view message) noexcept {
 }
 Error runtime_error(std::string_view message) noexcept {
   return Error::make(PyExc_RuntimeError, message);
+}
+Error stack_exhausted_error() noexcept {
+  return Error::make(PyExc_RecursionError, kStackExhaustedMessage);
 }
 
 }  // namespace qx

@@ -42,6 +42,8 @@ Error type_error(std::string_view message) noexcept;
 Error value_error(std::string_view message) noexcept;
 Error not_implemented_error(std::string_view message) noexcept;
 Error runtime_error(std::string_view message) noexcept;
+// RecursionError: too little of the thread's native stack is left to go on.
+Error stack_exhausted_error() noexcept;
 
 template <class T>
 class [[nodiscard]] Result {
