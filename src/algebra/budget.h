@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "py/stack.h"
+
 namespace qx {
 
 // One counter per query (is_empty, is_subtype_of, is_equivalent), shared by
@@ -10,9 +12,10 @@ namespace qx {
 // "not shown", so a query that runs out answers False.
 struct WorkBudget {
   static constexpr uint32_t kQuerySteps = 1'000'000;
-  // Nested steps of one query, bounded so that a deep coinductive proof can
-  // never exhaust a thread's native stack: past the bound the query spends
-  // its whole budget and so answers False, as when it runs out of steps.
+  // Nested steps of one query, bounded so that a deep coinductive proof stays
+  // off the end of a thread's native stack: past the bound, or with too
+  // little of the stack left, the query spends its whole budget and so
+  // answers False, as when it runs out of steps.
   static constexpr uint32_t kMaxDepth = 512;
   uint32_t remaining = kQuerySteps;
   uint32_t depth = 0;
@@ -29,7 +32,7 @@ struct WorkBudget {
 class DepthScope {
  public:
   explicit DepthScope(WorkBudget& budget) noexcept : budget_(budget) {
-    if (++budget_.depth > WorkBudget::kMaxDepth) budget_.remaining = 0;
+    if (++budget_.depth > WorkBudget::kMaxDepth || stack_exhausted()) budget_.remaining = 0;
   }
   ~DepthScope() { --budget_.depth; }
   DepthScope(const DepthScope&) = delete;
@@ -38,5 +41,17 @@ class DepthScope {
  private:
   WorkBudget& budget_;
 };
+
+// Runs one decision query. The tree operations a query uses (equality,
+// kind classes) cannot stop early and signal the end of the native stack by
+// StackExhausted; a query that meets it is undecided, so it answers False.
+template <class Decide>
+bool decide_within_stack(const Decide& decide) {
+  try {
+    return decide();
+  } catch (const StackExhausted&) {
+    return false;
+  }
+}
 
 }  // namespace qx

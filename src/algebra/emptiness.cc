@@ -300,9 +300,11 @@ EmptinessSummary node_emptiness(const SchemaNode& node, const DecisionContext& c
 
 bool decide_empty(const SchemaNode& root, LeafOracle& oracle,
                   const std::vector<SchemaNode>& definitions) {
-  WorkBudget budget;
-  const DecisionContext ctx{oracle, definitions, budget};
-  return node_emptiness(root, ctx).empty;
+  return decide_within_stack([&] {
+    WorkBudget budget;
+    const DecisionContext ctx{oracle, definitions, budget};
+    return node_emptiness(root, ctx).empty;
+  });
 }
 
 }  // namespace qx

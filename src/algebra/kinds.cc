@@ -1,9 +1,12 @@
 // Coarse classification of schema nodes: top-level value classes and base Python types.
 #include "algebra/kinds.h"
 
+#include "py/stack.h"
+
 namespace qx {
 
 KindMask kind_classes(const SchemaNode& node) {
+  ensure_stack();
   switch (node.kind) {
     case NodeKind::Anything:
       return {false, kAllClasses};

@@ -1,9 +1,12 @@
 // Negation-normal form: complements pushed through unions and intersections to the leaves.
 #include "algebra/simplify.h"
 
+#include "py/stack.h"
+
 namespace qx {
 
 SchemaNode negate_node(SchemaNode node) {
+  ensure_stack();
   switch (node.kind) {
     case NodeKind::Anything:
       return make_leaf(NodeKind::Nothing);

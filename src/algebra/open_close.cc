@@ -1,7 +1,9 @@
 // Open and close: every record with declared fields admits any undeclared key, or none.
 #include "algebra/algebra.h"
-#include "schema/rewrite.h"
+
 #include "compile/limits.h"
+#include "py/stack.h"
+#include "schema/rewrite.h"
 
 namespace qx {
 
@@ -39,6 +41,7 @@ SchemaNode open_close_record(const SchemaNode& node, bool open) {
 }
 
 SchemaNode open_close_rec(const SchemaNode& node, bool open) {
+  ensure_stack();
   switch (node.kind) {
     case NodeKind::Anything:
     case NodeKind::Any:

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "py/stack.h"
+
 namespace qx {
 
 namespace {
@@ -128,6 +130,7 @@ void sort_nodes(std::vector<SchemaNode>& nodes) {
 }
 
 int8_t node_cmp(const SchemaNode& a_root, const SchemaNode& b_root) {
+  ensure_stack();
   const SchemaNode* a = &a_root;
   const SchemaNode* b = &b_root;
   // Single-child kinds step down in this loop, so chains of them do not grow
@@ -178,6 +181,7 @@ int8_t node_cmp(const SchemaNode& a_root, const SchemaNode& b_root) {
 }
 
 int8_t item_shape_cmp(const ItemShape& a_root, const ItemShape& b_root) {
+  ensure_stack();
   const ItemShape* a = &a_root;
   const ItemShape* b = &b_root;
   for (;;) {

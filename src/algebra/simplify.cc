@@ -1,8 +1,8 @@
 // Simplify: one bottom-up pass that rewrites a schema into its reduced, canonical form.
-#include "algebra/order.h"
-#include "schema/rewrite.h"
 #include "algebra/simplify.h"
+
 #include "compile/limits.h"
+#include "py/stack.h"
 
 namespace qx {
 
@@ -57,6 +57,7 @@ ItemShape simplify_item_shape(const ItemShape& shape) {
 }
 
 SchemaNode simplify_rec(const SchemaNode& node) {
+  ensure_stack();
   switch (node.kind) {
     case NodeKind::Anything:
     case NodeKind::Any:

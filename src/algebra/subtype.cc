@@ -208,20 +208,24 @@ bool constraints_implied(const std::vector<Constraint>& b, const std::vector<Con
 
 bool decide_subtype(const SchemaNode& a, const SchemaNode& b, LeafOracle& oracle,
                     const std::vector<SchemaNode>& definitions) {
-  WorkBudget budget;
-  const DecisionContext ctx{oracle, definitions, budget};
-  AssumptionStack stack;
-  return subtype_rec(a, b, ctx, stack);
+  return decide_within_stack([&] {
+    WorkBudget budget;
+    const DecisionContext ctx{oracle, definitions, budget};
+    AssumptionStack stack;
+    return subtype_rec(a, b, ctx, stack);
+  });
 }
 
 bool decide_equivalent(const SchemaNode& a, const SchemaNode& b, LeafOracle& oracle,
                        const std::vector<SchemaNode>& definitions) {
-  WorkBudget budget;
-  const DecisionContext ctx{oracle, definitions, budget};
-  AssumptionStack forward;
-  if (!subtype_rec(a, b, ctx, forward)) return false;
-  AssumptionStack backward;
-  return subtype_rec(b, a, ctx, backward);
+  return decide_within_stack([&] {
+    WorkBudget budget;
+    const DecisionContext ctx{oracle, definitions, budget};
+    AssumptionStack forward;
+    if (!subtype_rec(a, b, ctx, forward)) return false;
+    AssumptionStack backward;
+    return subtype_rec(b, a, ctx, backward);
+  });
 }
 
 }  // namespace qx

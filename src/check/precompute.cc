@@ -5,6 +5,7 @@
 
 #include "check/precompute.h"
 #include "compile/pattern.h"
+#include "py/stack.h"
 #include "py/text.h"
 #include "schema/compiled_schema.h"
 #include "schema/measure.h"
@@ -111,6 +112,7 @@ bool may_run_user_code(const SchemaNode& node, const ConstantsPool& pool) {
 // first in their fixed order. A Ref is not followed: definitions are visited
 // from the top, once each.
 void build_precompute(const SchemaNode& node, const ConstantsPool& pool, Precompute& tables) {
+  ensure_stack();
   if (node.kind == NodeKind::Record) {
     index_record(node, tables);
   } else if (node.kind == NodeKind::Union) {

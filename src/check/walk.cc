@@ -7,6 +7,7 @@
 #include "check/walk_kinds.h"
 #include "errors/records.h"
 #include "errors/texts.h"
+#include "py/stack.h"
 
 namespace qx {
 
@@ -146,8 +147,9 @@ bool json_constraints_pass(const std::vector<Constraint>& constraints, const jso
   Ref holder;
   PyObject* obj = as_python(value, holder, ctx);
   if (obj == nullptr) {
-    PyErr_Clear();  // an unconvertible value meets no constraint, and says nothing
-    return false;
+    // An unconvertible value meets no constraint and says nothing, unless
+    // the conversion failed fatally (the stack ran out): that stops the check.
+    return fold_call_result(-1, ctx);
   }
   return all_pass(node.constraints().size(), ctx, [&](size_t i) {
     const Constraint& constraint = node.constraints()[i];
@@ -199,9 +201,21 @@ void stop_with_runtime_error(const char* message, const WalkContext& ctx) {
   record_fatal_error(runtime_error(message).take(), ctx);
 }
 
+namespace {
+
+// A value nested deeper than the thread's stack can follow is not a
+// non-member: the check cannot go on, and stops with RecursionError.
+[[gnu::cold, gnu::noinline]] bool stop_at_stack_end(const WalkContext& ctx) {
+  record_fatal_error(stack_exhausted_error().take(), ctx);
+  return false;
+}
+
+}  // namespace
+
 bool walk(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
           ErrorList& errors) {
   if (*ctx.stop) return false;
+  if (stack_exhausted()) return stop_at_stack_end(ctx);
   switch (node.kind) {
     case NodeKind::Anything:
     case NodeKind::Any:

@@ -6,6 +6,7 @@
 
 #include "compile/compile.h"
 #include "compile/limits.h"
+#include "py/stack.h"
 #include "schema/measure.h"
 
 namespace qx {
@@ -55,6 +56,7 @@ bool is_structural(NodeKind kind) {
 }  // namespace
 
 void bind_placeholder(SchemaNode& node, uint64_t id, uint64_t d) {
+  ensure_stack();
   switch (node.kind) {
     case NodeKind::Anything:
     case NodeKind::Any:
@@ -99,6 +101,7 @@ void bind_placeholder(SchemaNode& node, uint64_t id, uint64_t d) {
 }
 
 void bind_placeholder_shape(ItemShape& shape, uint64_t id, uint64_t d) {
+  ensure_stack();
   switch (shape.kind) {
     case ShapeKind::Empty:
       return;
@@ -124,6 +127,7 @@ void bind_placeholder_nodes(std::vector<SchemaNode>& nodes, uint64_t id, uint64_
 }
 
 bool has_unguarded_ref(const SchemaNode& node, uint64_t d, bool guarded) {
+  ensure_stack();
   if (node.kind == NodeKind::Ref) return node.index == d && !guarded;
   const bool below = guarded || is_structural(node.kind);
   bool found = false;

@@ -2,6 +2,7 @@
 #include "errors/texts.h"
 
 #include "py/ref.h"
+#include "py/repr.h"
 #include "py/text.h"
 
 namespace qx {
@@ -46,7 +47,7 @@ std::string lossy_utf8(PyObject* str) {
 }
 
 std::string repr_text(PyObject* obj) {
-  Ref repr = Ref::steal(PyObject_Repr(obj));
+  Ref repr = repr_within_stack(obj);
   if (!repr) {
     PyErr_Clear();
     return "<unrepresentable>";

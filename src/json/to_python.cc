@@ -4,12 +4,14 @@
 #include "json/bigint.h"
 #include "json/build_python.h"
 #include "json/value.h"
+#include "py/stack.h"
 
 namespace qx::json {
 
 // Recursion is bounded by the parser's nesting limit: a tree is never deeper
-// than kMaxDepth + 1 levels.
+// than kMaxDepth + 1 levels; a walk may ask for it where little stack is left.
 Result<Ref> json_value_to_python(const Value& value) {
+  if (stack_exhausted()) return stack_exhausted_error();
   switch (value.kind) {
     case Kind::Null:
       return Ref::borrow(Py_None);

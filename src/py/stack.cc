@@ -33,20 +33,31 @@ uintptr_t read_stack_end() noexcept {
 #endif
 }
 
+// Reads this thread's bounds on its first use of the guard.
+void read_bounds() noexcept {
+  if (stack_floor != UINTPTR_MAX) return;
+  stack_end = read_stack_end();
+  stack_floor = stack_end == 0 ? 0 : stack_end + kStackMargin;
+}
+
 }  // namespace
 
 bool exhausted_below_floor(uintptr_t here) noexcept {
-  if (stack_floor == UINTPTR_MAX) {  // this thread's first check
-    stack_end = read_stack_end();
-    stack_floor = stack_end == 0 ? 0 : stack_end + kStackMargin;
-    if (here >= stack_floor) return false;
-  }
+  read_bounds();
   // An address below the stack's end is not on this thread's stack at all
   // (a coroutine library's own stack): there is nothing to judge it by.
-  return here >= stack_end;
+  return here < stack_floor && here >= stack_end;
 }
 
 }  // namespace stack_detail
+
+size_t stack_room() noexcept {
+  using stack_detail::stack_floor;
+  stack_detail::read_bounds();
+  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  if (stack_floor == 0 || here < stack_detail::stack_end) return SIZE_MAX;
+  return here > stack_floor ? here - stack_floor : 0;
+}
 
 void throw_stack_exhausted() { throw StackExhausted{}; }
 

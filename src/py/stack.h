@@ -57,6 +57,10 @@ extern constinit thread_local uintptr_t stack_floor QX_STACK_TLS;
          stack_detail::exhausted_below_floor(here);
 }
 
+// Bytes of this thread's stack left above the margin: 0 when exhausted,
+// SIZE_MAX where the platform cannot tell.
+size_t stack_room() noexcept;
+
 [[noreturn, gnu::cold, gnu::noinline]] void throw_stack_exhausted();
 
 // The check of a pure tree operation: throws StackExhausted when the stack

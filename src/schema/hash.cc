@@ -1,6 +1,8 @@
 // Structural hashing of schema trees into a SipHash-1-3 byte stream.
 #include "schema/hash.h"
 
+#include "py/stack.h"
+
 namespace qx {
 
 namespace {
@@ -15,6 +17,7 @@ void hash_fields(const std::vector<RecordField>& fields, SipHasher13& h) {
 }  // namespace
 
 void hash_schema_node(const SchemaNode& node, SipHasher13& h) {
+  ensure_stack();
   h.write_u64(static_cast<uint64_t>(node.kind));
   switch (node.kind) {
     case NodeKind::Anything:
@@ -75,6 +78,7 @@ void hash_schema_node(const SchemaNode& node, SipHasher13& h) {
 }
 
 void hash_item_shape(const ItemShape& shape, SipHasher13& h) {
+  ensure_stack();
   h.write_u64(static_cast<uint64_t>(shape.kind));
   switch (shape.kind) {
     case ShapeKind::Empty:

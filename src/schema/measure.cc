@@ -3,9 +3,12 @@
 
 #include <algorithm>
 
+#include "py/stack.h"
+
 namespace qx {
 
 uint64_t item_shape_depth(const ItemShape& shape) {
+  ensure_stack();
   switch (shape.kind) {
     case ShapeKind::Empty:
     case ShapeKind::One:
@@ -23,6 +26,7 @@ uint64_t item_shape_depth(const ItemShape& shape) {
 }
 
 uint64_t schema_depth(const SchemaNode& node) {
+  ensure_stack();
   uint64_t depth = 1;
   if (node.kind == NodeKind::Sequence) depth += item_shape_depth(node.shape());
   uint64_t deepest = 0;
@@ -31,6 +35,7 @@ uint64_t schema_depth(const SchemaNode& node) {
 }
 
 uint64_t count_schema_nodes(const SchemaNode& node) {
+  ensure_stack();
   uint64_t count = 1;
   if (node.kind == NodeKind::Refinement) count += node.constraints().size();
   for_each_child(node, [&](const SchemaNode& c) { count += count_schema_nodes(c); });

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "py/stack.h"
 #include "schema/node.h"
 
 namespace qx {
@@ -10,6 +11,7 @@ namespace qx {
 // Calls `f(const SchemaNode&)` for each element node of a shape, depth first.
 template <class F>
 void for_each_shape_child(const ItemShape& shape, F&& f) {
+  ensure_stack();
   switch (shape.kind) {
     case ShapeKind::Empty:
       return;

@@ -1,6 +1,7 @@
 // Schema trees: constructors, deep clone, structural equality and the (items, rest) view.
 #include "schema/node.h"
 
+#include "py/stack.h"
 #include "schema/rewrite.h"
 
 namespace qx {
@@ -83,6 +84,7 @@ std::vector<Constraint> take_constraints(SchemaNode& node) { return std::move(no
 // ---- clone -----------------------------------------------------------------
 
 SchemaNode clone_schema_node(const SchemaNode& node) {
+  ensure_stack();
   SchemaNode n(node.kind);
   n.tuple = node.tuple;
   n.index = node.index;
@@ -150,6 +152,7 @@ bool constraint_slice_eq(const std::vector<Constraint>& a, const std::vector<Con
 }
 
 bool schema_node_eq(const SchemaNode& a, const SchemaNode& b) {
+  ensure_stack();
   if (a.kind != b.kind) return false;
   switch (a.kind) {
     case NodeKind::Anything:
@@ -196,6 +199,7 @@ bool schema_node_eq(const SchemaNode& a, const SchemaNode& b) {
 }
 
 bool item_shape_eq(const ItemShape& a, const ItemShape& b) {
+  ensure_stack();
   if (a.kind != b.kind) return false;
   switch (a.kind) {
     case ShapeKind::Empty:

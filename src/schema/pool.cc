@@ -1,6 +1,7 @@
 // The constants pool, the builder that fills it, and import of another validator's schema.
 #include "schema/pool.h"
 
+#include "py/stack.h"
 #include "schema/rewrite.h"
 
 namespace qx {
@@ -85,6 +86,7 @@ ItemShape remap_item_shape(const ItemShape& shape, const std::vector<uint64_t>& 
 
 SchemaNode remap_node(const SchemaNode& node, const std::vector<uint64_t>& table,
                       uint64_t offset) {
+  ensure_stack();
   SchemaNode n(node.kind);
   n.tuple = node.tuple;
   switch (node.kind) {

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "py/stack.h"
 #include "schema/node.h"
 
 namespace qx {
@@ -11,6 +12,7 @@ namespace qx {
 // giving each element node's replacement. Nothing is flattened or merged.
 template <class F>
 ItemShape map_item_shape(const ItemShape& shape, const F& f) {
+  ensure_stack();
   switch (shape.kind) {
     case ShapeKind::Empty:
       return ItemShape(ShapeKind::Empty);
