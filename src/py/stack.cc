@@ -54,7 +54,7 @@ bool exhausted_below_floor(uintptr_t here) noexcept {
 size_t stack_room() noexcept {
   using stack_detail::stack_floor;
   stack_detail::read_bounds();
-  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  const uintptr_t here = stack_position();
   if (stack_floor == 0 || here < stack_detail::stack_end) return SIZE_MAX;
   return here > stack_floor ? here - stack_floor : 0;
 }

@@ -49,10 +49,24 @@ extern constinit thread_local uintptr_t stack_floor QX_STACK_TLS;
 [[gnu::cold, gnu::noinline]] bool exhausted_below_floor(uintptr_t here) noexcept;
 }  // namespace stack_detail
 
+// The current stack pointer. Read directly where the compiler allows, so that
+// the check does not make the function keep a frame pointer.
+[[gnu::always_inline]] inline uintptr_t stack_position() noexcept {
+  uintptr_t sp;
+#if defined(__x86_64__)
+  asm("mov %%rsp, %0" : "=r"(sp));
+#elif defined(__aarch64__)
+  asm("mov %0, sp" : "=r"(sp));
+#else
+  sp = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+#endif
+  return sp;
+}
+
 // True when less than kStackMargin of this thread's stack is left. Once the
 // thread's bounds are known this is a load and a compare.
 [[gnu::always_inline]] inline bool stack_exhausted() noexcept {
-  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  const uintptr_t here = stack_position();
   return __builtin_expect(here < stack_detail::stack_floor, 0) &&
          stack_detail::exhausted_below_floor(here);
 }
