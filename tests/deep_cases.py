@@ -86,11 +86,12 @@ FAMILIES["dataclass"] = (DATACLASS, instance_chain(DATACLASS, 127, 1), instance_
 JSON_FAMILIES = {"dict literal", "list literal", "list form", "dict form", "Annotated", "Optional", "TypedDict"}
 
 
-def error_code(call):
+def error_code(call, field="code"):
+    """The `field` of the ValidationError that `call()` raises, or None."""
     try:
         call()
     except q.ValidationError as e:
-        return e.code
+        return getattr(e, field)
     return None
 
 
@@ -136,16 +137,8 @@ def cases():
     arrays = json.dumps(nest(lambda v: [v], 120, 1))
     out["deep json array"] = lambda: tree.is_valid_json(arrays)
     deep_ints = nest(lambda v: [v], 3000, 1)
-    out["deep value text"] = lambda: _value_of(lambda: q.Validator(int).validate(deep_ints))[:20]
+    out["deep value text"] = lambda: error_code(lambda: q.Validator(int).validate(deep_ints), "value")[:20]
     return out
-
-
-def _value_of(call):
-    try:
-        call()
-    except q.ValidationError as e:
-        return e.value
-    return None
 
 
 def outcome(case):
