@@ -1,8 +1,10 @@
 // Simplify: one bottom-up pass that rewrites a schema into its reduced, canonical form.
 #include "algebra/simplify.h"
 
+#include "algebra/order.h"
 #include "compile/limits.h"
 #include "py/stack.h"
+#include "schema/rewrite.h"
 
 namespace qx {
 

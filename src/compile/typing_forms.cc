@@ -115,12 +115,11 @@ Result<SchemaNode> wrap_single(PyObject* origin, SchemaNode& item) {
   if (PyTuple_GET_SIZE(args) != 2) {
     return make_build_error("dict[...] needs a key type and a value type");
   }
-  // Compiled straight into the record's one clause.
-  Result<SchemaNode> node = finish_node([] { return make_dict_node(SchemaNode(), SchemaNode()); });
-  Clause& clause = node.value().clauses.front();
-  QX_TRY(compile_schema_into(PyTuple_GET_ITEM(args, 0), builder, definitions, clause.key));
-  QX_TRY(compile_schema_into(PyTuple_GET_ITEM(args, 1), builder, definitions, clause.value));
-  return node;
+  SchemaNode key;
+  SchemaNode value;
+  QX_TRY(compile_schema_into(PyTuple_GET_ITEM(args, 0), builder, definitions, key));
+  QX_TRY(compile_schema_into(PyTuple_GET_ITEM(args, 1), builder, definitions, value));
+  return finish_node([&] { return make_dict_node(std::move(key), std::move(value)); });
 }
 
 bool is_single_form(PyObject* origin) {
