@@ -1,7 +1,7 @@
 // The Validator heap type: its spec, made once per process.
-#include <mutex>
 #include <vector>
 
+#include "py/once_cell.h"
 #include "validator/entries.h"
 #include "validator/validator.h"
 
@@ -20,11 +20,9 @@ constexpr const char kValidatorDoc[] =
     "across threads; its `repr` is the annotation that produces it. It can be\n"
     "copied with `copy.copy`/`copy.deepcopy`.";
 
-std::once_flag type_once;
-PyObject* type_object = nullptr;
-PyObject* type_error_object = nullptr;
+OnceCell<PyObject*> validator_type_cell;
 
-void create_validator_type() {
+Result<PyObject*> create_validator_type() {
   std::vector<PyType_Slot> slots = {
       {Py_tp_base, &PyBaseObject_Type},
       {Py_tp_doc, const_cast<char*>(kValidatorDoc)},
@@ -41,19 +39,16 @@ void create_validator_type() {
       Py_TPFLAGS_DEFAULT,
       slots.data(),
   };
-  type_object = PyType_FromSpec(&spec);
-  if (type_object == nullptr) type_error_object = PyErr_GetRaisedException();
+  PyObject* type = PyType_FromSpec(&spec);
+  if (type == nullptr) return Error::fetch();
+  return type;
 }
 
 }  // namespace
 
 Result<PyObject*> validator_type() {
-  // Called attached; PyType_FromSpec runs no code that could come back here.
-  std::call_once(type_once, create_validator_type);
-  if (type_object == nullptr) {
-    return Error::from(Ref::borrow(type_error_object));
-  }
-  return type_object;
+  QX_ASSIGN(PyObject* const* type, validator_type_cell.get(create_validator_type));
+  return *type;
 }
 
 }  // namespace qx
