@@ -11,8 +11,10 @@ namespace qx {
 
 // Compiles "\A(?:" + pattern + ")\z" so that only whole strings match.
 // Returns null with the engine's description of the fault in `error`.
-// Perl classes (\d \w \s and their negations) match as Python's re does for
-// str patterns: Unicode digits, word characters and white space.
+// The pattern is read as Python's re reads it where the engine's syntax falls
+// short: \u and \U escapes, the verbose flag x, the flag u, and Perl classes
+// (\d \w \s and their negations) that mean Unicode digits, word characters
+// and white space.
 std::unique_ptr<re2::RE2> compile_anchored_pattern(std::string_view pattern, std::string* error);
 
 }  // namespace qx
