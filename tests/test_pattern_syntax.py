@@ -1,7 +1,10 @@
-"""Pattern syntax Python users write: \\u escapes, the verbose and Unicode flags."""
+"""Pattern syntax Python users write: \\u escapes, the verbose and Unicode flags, and long patterns."""
 
 import itertools
+import os
 import re
+import subprocess
+import sys
 from types import SimpleNamespace as NS
 from typing import Annotated
 
@@ -10,6 +13,9 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from quendrix import Validator as V
+
+SIZE_ERROR = "Compiled regex exceeds size limit of 8388608 bytes."
+
 
 def matcher(pattern):
     return V(Annotated[str, NS(pattern=pattern)])
@@ -155,3 +161,74 @@ class TestStillRefused:
     )
     def test_refused(self, pattern):
         assert pattern_error(pattern).startswith(f"invalid regular expression {quoted(pattern)}: ")
+
+class TestLongPatterns:
+    @pytest.mark.parametrize("letter", "wDs")
+    def test_estimate_agrees_with_engine_at_the_limit(self, letter):
+        # Counted classes with few escapes compile in full; the same count
+        # written out is judged before its classes are rewritten. Both must
+        # draw the line at the same count.
+        def accepted(pattern):
+            try:
+                matcher(pattern)
+                return True
+            except ValueError as e:
+                assert str(e).endswith(SIZE_ERROR)
+                return False
+
+        def counted(n):
+            return rf"\{letter}{{1000}}" * (n // 1000) + rf"\{letter}{{{n % 1000}}}"
+
+        low, high = 1, 40000
+        assert not accepted(counted(high))
+        while high - low > 1:
+            mid = (low + high) // 2
+            low, high = (mid, high) if accepted(counted(mid)) else (low, mid)
+        assert accepted(rf"\{letter}" * low)
+        assert not accepted(rf"\{letter}" * high)
+
+    @pytest.mark.parametrize(
+        "pattern, text, expected",
+        [
+            # The engine merges alternatives of classes into one class.
+            (r"(?:\w|\W)" * 600, "a-" * 300, True),
+            (r"(?:\d|\D)" * 3000, "1" * 3000, True),
+            (r"(?:\w\d|\w\D)" * 350, "a1" * 350, True),
+            # Neighbouring repetitions of one class become one.
+            (r"\w*" * 500, "abc", True),
+            (r"(?:\w*\w)" * 300, "a" * 299, False),
+            (r"\w{0}" * 1000, "", True),
+            # Not classes at all.
+            (r"\Q\w\E" * 1000, r"\w" * 1000, True),
+            (r"\\w" * 1000, "\\w" * 1000, True),
+            (r"\s" * 2000, " " * 2000, True),
+        ],
+    )
+    def test_large_but_within_the_limit(self, pattern, text, expected):
+        assert matcher(pattern).is_valid(text) is expected
+
+    @pytest.mark.parametrize(
+        "pattern", [r"\w" * 20000, r"\W" * 20000, r"(?:\w\w\w\w)" * 5000, r"\w{1000}" * 50]
+    )
+    def test_refused_within_bounded_memory(self, pattern):
+        # Run under an address-space limit: rewriting each class of these in
+        # full took gigabytes before the engine reported the size.
+        script = (
+            "import resource, sys\n"
+            "from typing import Annotated\n"
+            "from types import SimpleNamespace as NS\n"
+            "import quendrix\n"
+            "limit = 1 << 29\n"
+            "resource.setrlimit(resource.RLIMIT_AS, (limit, limit))\n"
+            "try:\n"
+            "    quendrix.Validator(Annotated[str, NS(pattern=sys.argv[1])])\n"
+            "except ValueError as e:\n"
+            "    print(str(e)[-60:])\n"
+        )
+        done = subprocess.run(
+            [sys.executable, "-c", script, pattern],
+            capture_output=True,
+            text=True,
+            env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+        )
+        assert done.stdout.strip().endswith(SIZE_ERROR), done.stderr[-400:]

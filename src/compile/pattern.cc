@@ -43,6 +43,12 @@ std::unique_ptr<re2::RE2> compile_anchored_pattern(std::string_view pattern, std
       return nullptr;
     }
   }
+  // Refused before the rewrite when it is sure to be too large: rewritten,
+  // each Perl class is kilobytes of text and of parse.
+  if (perl_classes_exceed_budget(translated, options.max_mem())) {
+    if (error != nullptr) *error = too_large(options);
+    return nullptr;
+  }
   std::string anchored = "\\A(?:";
   anchored += rewrite_perl_classes(translated);
   anchored += ")\\z";

@@ -1,10 +1,14 @@
 // Perl classes in patterns: \d \w \s and their negations with the meaning Python's re gives them.
 #include "compile/perl_classes.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <span>
+#include <vector>
 
 #include "compile/pattern_scan.h"
+#include "re2/re2.h"
 #include "text/unicode_tables.h"
 
 namespace qx {
@@ -14,6 +18,7 @@ namespace {
 constexpr char32_t kSurrogateFirst = 0xD800;
 constexpr char32_t kSurrogateLast = 0xDFFF;
 constexpr char32_t kMaxCodePoint = 0x10FFFF;
+constexpr std::string_view kLetters = "dDwWsS";
 
 void append_code_point(std::string& out, char32_t cp) {
   char buf[16];
@@ -100,6 +105,168 @@ const PerlClasses& perl_classes() {
 // explicit one.
 std::string bare_class(const std::string& body) { return "(?-i:[" + body + "])"; }
 
+// ---- What the rewritten classes cost the engine --------------------------
+
+// The engine compiles each occurrence of a class into instructions of its own
+// and counts them against a budget derived from its max_mem option; the
+// smallest max_mem a pattern compiles under is affine in its instruction
+// count. So the smallest max_mem of each class alone, less that of the empty
+// pattern, is what every occurrence of the class adds. Measured on the engine
+// itself, once per process, instead of modelling its compiler.
+struct ClassCosts {
+  int64_t base = 0;                 // the smallest max_mem of the empty pattern
+  std::array<int64_t, 6> extra{};   // what one occurrence adds, by kLetters position
+
+  static int64_t smallest_max_mem(const std::string& pattern) {
+    const std::string anchored = "\\A(?:" + pattern + ")\\z";
+    // From 2 up: the engine reads a budget that rounds down to 0 as unlimited.
+    int64_t fails = 2, fits = RE2::Options().max_mem();
+    while (fits - fails > 1) {
+      const int64_t mid = fails + (fits - fails) / 2;
+      RE2::Options options;
+      options.set_log_errors(false);
+      options.set_max_mem(mid);
+      (RE2(anchored, options).ok() ? fits : fails) = mid;
+    }
+    return fits;
+  }
+
+  ClassCosts() : base(smallest_max_mem("")) {
+    const PerlClasses& classes = perl_classes();
+    for (size_t k = 0; k < kLetters.size(); ++k) {
+      // Two bytes of slack for the rounding of the engine's budget arithmetic.
+      extra[k] = std::max<int64_t>(
+          0, smallest_max_mem(bare_class(*classes.body(kLetters[k]))) - base - 2);
+    }
+  }
+};
+
+const ClassCosts& class_costs() {
+  static const ClassCosts costs;
+  return costs;
+}
+
+// Below this many Perl escapes the rewritten pattern is small enough to just build.
+constexpr size_t kFewClasses = 32;
+
+size_t count_perl_escapes(std::string_view p) {
+  size_t n = 0;
+  for (size_t i = 0; i + 1 < p.size(); ++i) {
+    if (p[i] != '\\') continue;
+    if (kLetters.find(p[i + 1]) != std::string_view::npos) ++n;
+    ++i;
+  }
+  return n;
+}
+
+// One group of the pattern while its floor is summed: the cheapest finished
+// alternative, the running sum of the current one, and the cost of its last
+// item (which a repetition multiplies).
+struct GroupFloor {
+  int64_t best = -1;  // -1: no alternative finished yet
+  int64_t sum = 0;
+  int64_t last = 0;
+  bool last_repeated = false;
+
+  // Ends the current alternative. The engine merges alternatives that are a
+  // single class into one class, which may cost less than any of them
+  // ("\d|\D" is any character), and factors common leading items out, so an
+  // alternative that ends in an unrepeated item counts without it.
+  void end_alternative() {
+    const int64_t value = sum - (last_repeated ? 0 : last);
+    best = best < 0 ? value : std::min(best, value);
+    sum = last = 0;
+    last_repeated = false;
+  }
+
+  int64_t close() {
+    if (best < 0) return sum;
+    end_alternative();
+    return best;
+  }
+
+  void add(int64_t cost) {
+    sum += cost;
+    last = cost;
+    last_repeated = false;
+  }
+
+  // A repetition with at least `min` copies. Only those copies are certain:
+  // the engine merges neighbouring repetitions of one class ("\w*\w" is one
+  // "\w+"), which can drop the optional ones.
+  void repeat(int64_t min) {
+    constexpr int64_t kCap = int64_t{1} << 50;
+    sum -= last;
+    last = std::min(kCap, last * min);
+    sum = std::min(kCap, sum + last);
+    last_repeated = true;
+  }
+};
+
+// A lower bound of the max_mem that `p` needs once rewritten: the empty
+// pattern's need plus what the certain occurrences of Perl classes add.
+int64_t rewritten_floor(std::string_view p, const ClassCosts& costs) {
+  std::vector<GroupFloor> groups(1);
+  size_t i = 0;
+  while (i < p.size()) {
+    GroupFloor& g = groups.back();
+    const char c = p[i];
+    if (c == '\\' && i + 1 < p.size() && p[i + 1] == 'Q') {
+      g.add(0);
+      i = quote_end(p, i);
+    } else if (c == '\\') {
+      const size_t k = kLetters.find(i + 1 < p.size() ? p[i + 1] : '\0');
+      g.add(k == std::string_view::npos ? 0 : costs.extra[k]);
+      i = escape_end(p, i);
+    } else if (c == '[') {
+      g.add(0);
+      i = class_end(p, i);
+    } else if (c == '(') {
+      size_t end = i + 1;
+      if (end < p.size() && p[end] == '?') {
+        end = p.find_first_of(":)>", end);
+        end = end == std::string_view::npos ? p.size() : end;
+        // "(?flags)" sets flags and opens nothing.
+        if (end < p.size() && p[end] == ')') {
+          i = end + 1;
+          continue;
+        }
+        ++end;
+      }
+      groups.emplace_back();
+      i = end;
+    } else if (c == ')') {
+      if (groups.size() > 1) {
+        const int64_t cost = groups.back().close();
+        groups.pop_back();
+        groups.back().add(cost);
+      }
+      ++i;
+    } else if (c == '|') {
+      g.end_alternative();
+      ++i;
+    } else if (c == '*' || c == '?' || c == '+') {
+      g.repeat(c == '+' ? 1 : 0);
+      i += i + 1 < p.size() && p[i + 1] == '?' ? 2 : 1;
+    } else if (const size_t end = c == '{' ? repeat_end(p, i) : std::string_view::npos;
+               end != std::string_view::npos) {
+      int64_t min = 0;
+      for (size_t j = i + 1; is_ascii_digit(p[j]); ++j) min = min * 10 + (p[j] - '0');
+      g.repeat(min);
+      i = end < p.size() && p[end] == '?' ? end + 1 : end;
+    } else {
+      g.add(0);
+      ++i;
+    }
+  }
+  while (groups.size() > 1) {
+    const int64_t cost = groups.back().close();
+    groups.pop_back();
+    groups.back().add(cost);
+  }
+  return costs.base + groups.back().close();
+}
+
 }  // namespace
 
 // Runs only on patterns the engine already parsed, so the scan can trust the
@@ -145,6 +312,11 @@ std::string rewrite_perl_classes(std::string_view p) {
     i = end;
   }
   return out;
+}
+
+bool perl_classes_exceed_budget(std::string_view pattern, int64_t max_mem) {
+  if (count_perl_escapes(pattern) < kFewClasses) return false;
+  return rewritten_floor(pattern, class_costs()) > max_mem;
 }
 
 }  // namespace qx
