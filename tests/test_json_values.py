@@ -254,3 +254,33 @@ class TestLengths:
     def test_a_pattern_refuses_what_is_not_a_string(self, document):
         assert Validator(Annotated[object, Pattern("1")]).is_valid_json(document) is False
         assert Validator(Annotated[object, Pattern("1")]).is_valid_json('"1"') is True
+
+
+class TestConversions:
+    def test_a_container_takes_the_items_already_made(self):
+        spy = Spy()
+        validator = Validator(Annotated[list[Annotated[list[int], spy]], spy])
+        assert validator.is_valid_json("[[1], [2, 3]]") is True
+        first, second, outer = spy.seen
+        assert outer == [[1], [2, 3]] and outer[0] is first and outer[1] is second
+
+    def test_members_with_repeated_keys_take_the_last_value_made(self):
+        spy = Spy()
+        validator = Validator(Annotated[dict[str, Annotated[list, spy]], spy])
+        assert validator.is_valid_json('{"a": [1], "b": [2], "a": [3]}') is True
+        outer = spy.seen[-1]
+        assert outer == {"a": [3], "b": [2]}
+        assert any(outer["a"] is seen for seen in spy.seen[:-1])
+
+    def test_values_without_a_key_are_remade(self):
+        spy = Spy()
+        validator = Validator(Annotated[list, spy] | Annotated[list, MinLen(1)])
+        assert validator.is_valid_json("[]") is True
+        assert spy.seen == [[]]
+
+    def test_records_keys_and_values_check_independently(self):
+        # The walk hands a record's keys to catch-all clauses as temporary values.
+        spy = Spy()
+        validator = Validator(dict[Annotated[str, spy], Annotated[str, spy]])
+        assert validator.is_valid_json('{"ab": "ab", "cd": "ef"}') is True
+        assert sorted(spy.seen) == ["ab", "ab", "cd", "ef"]

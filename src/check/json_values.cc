@@ -240,14 +240,13 @@ Decision meets_length(const Constraint& c, const json::Value& value) {
 
 }  // namespace
 
-PyObject* JsonConversions::get(const json::Value& value, Ref& holder) {
-  Key key{};
+bool JsonConversions::key_of(const json::Value& value, Key& key) {
   switch (value.kind) {
     case json::Kind::Null:
     case json::Kind::Bool:
     case json::Kind::Int:
     case json::Kind::Float:
-      return json_as_python(value, nullptr, holder);
+      return false;
     case json::Kind::BigInt:
     case json::Kind::String:
       key = Key(value.text, value.size);
@@ -259,10 +258,22 @@ PyObject* JsonConversions::get(const json::Value& value, Ref& holder) {
       key = Key(value.members, value.size);
       break;
   }
-  if (value.size == 0) return json_as_python(value, nullptr, holder);
+  return value.size != 0;  // empty ones may share a payload address
+}
+
+PyObject* JsonConversions::find(const json::Value& value) const {
+  Key key{};
+  if (made_.empty() || !key_of(value, key)) return nullptr;
+  auto found = made_.find(key);
+  return found == made_.end() ? nullptr : found->second.get();
+}
+
+PyObject* JsonConversions::get(const json::Value& value, Ref& holder) {
+  Key key{};
+  if (!key_of(value, key)) return json_as_python(value, nullptr, holder);
   auto found = made_.find(key);
   if (found != made_.end()) return found->second.get();
-  Result<Ref> made = json::json_value_to_python(value);
+  Result<Ref> made = json::json_value_to_python(value, this);
   if (!made.ok()) {
     std::move(made).error().restore();
     return nullptr;

@@ -21,19 +21,24 @@ enum class Decision : uint8_t { No, Yes, Unknown };
 
 // The Python objects made from one parsed document during one check. A
 // value that several tests need (the members of a union, the constraints of
-// a refinement) is converted once and the same object is handed to each.
-class JsonConversions {
+// a refinement) is converted once and the same object is handed to each; a
+// container converted after some of its items takes those items as made.
+class JsonConversions final : public json::MadeValues {
  public:
   // The value as a Python object, borrowed from this cache or from
   // `holder`; null with the exception pending when the conversion raised.
   PyObject* get(const json::Value& value, Ref& holder);
 
+  PyObject* find(const json::Value& value) const override;
+
  private:
-  // Scalars other than big integers are remade each time: cheaper than a lookup.
-  // The rest are named by their text, items or members, which no other value
+  // A value is named by its text, items or members, which no other value
   // shares, rather than by the Value's address: a record's keys are handed
-  // to the walk in temporary Values.
+  // to the walk in temporary Values. Scalars other than big integers, and
+  // empty values, have no key: remaking them costs less than a lookup.
   using Key = std::pair<const void*, size_t>;
+  static bool key_of(const json::Value& value, Key& key);
+
   absl::flat_hash_map<Key, Ref> made_;
 };
 

@@ -42,9 +42,21 @@ struct Member {
   Value value;
 };
 
+// Python objects already made for values of one tree, which a conversion
+// takes for an item or member value instead of making it again.
+class MadeValues {
+ public:
+  // The object made for `value` (borrowed), or null.
+  virtual PyObject* find(const Value& value) const = 0;
+
+ protected:
+  ~MadeValues() = default;
+};
+
 // A new Python object for a parsed value: null to None, booleans to bool,
 // integers to int, floats to float, strings to str, arrays to list, objects
 // to dict (a repeated key keeps its first position and its last value).
-Result<Ref> json_value_to_python(const Value& value);
+// Items and member values that `made` holds are taken from it.
+Result<Ref> json_value_to_python(const Value& value, const MadeValues* made = nullptr);
 
 }  // namespace qx::json
