@@ -92,6 +92,23 @@ class TestSeveralRecords:
         e = error_of({"": int}, {"": "x"})
         assert (e.path, e.message) == (("",), "expected int, got 'x' [int_type]")
 
+    def test_every_dict_matches_its_own_line(self):
+        # Records share their codes, expected texts, keys and indexes; each
+        # keeps its own line, values outside ASCII and indexes past 256 too.
+        rows = [{"id": f"é{i}", "name": i} for i in range(300)]
+        e = error_of([{"id": int, "name": str}], rows)
+        lines = str(e).split("\n")
+        assert lines[0] == "600 validation errors:"
+        assert [entry["message"] for entry in e.errors] == lines[1:]
+        assert e.message == lines[1] == "at [0].id: expected int, got 'é0' [int_type]"
+        assert [entry["path"] for entry in e.errors] == [
+            (i, key) for i in range(300) for key in ("id", "name")
+        ]
+        assert [(x["code"], x["expected"], x["value"]) for x in e.errors[-2:]] == [
+            ("int_type", "int", "'é299'"),
+            ("string_type", "str", "299"),
+        ]
+
     def test_indexes_read_as_brackets(self):
         e = error_of(list[list[int]], [[], [1, "x"]])
         assert e.message == "at [1][1]: expected int, got 'x' [int_type]"

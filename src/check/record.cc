@@ -2,7 +2,7 @@
 #include <string>
 #include <string_view>
 
-#include "absl/container/flat_hash_set.h"
+#include "absl/strings/string_view.h"
 #include "check/dict_items.h"
 #include "errors/records.h"
 #include "errors/texts.h"
@@ -49,13 +49,34 @@ bool key_str(PyObject* key, std::string& out) {
                                      "required key " + quote_text(name), "missing"));
 }
 
-// Whether a key is a declared field name (a str whose UTF-8 text names a
-// field). A str without UTF-8 text (a lone surrogate) is undeclared.
-bool is_declared(PyObject* key, const absl::flat_hash_set<std::string_view>& declared) {
-  if (!PyUnicode_Check(key)) return false;
-  std::string_view text;
-  return utf8_view(key, text) && declared.contains(text);
-}
+// The record's field names, found through the validator's index; a walk
+// without one (or a record without fields) scans the fields instead.
+class DeclaredNames {
+ public:
+  DeclaredNames(const SchemaNode& record, const Precompute& pre) : record_(record) {
+    if (record.fields().empty()) return;
+    auto hit = pre.records.find(&record);
+    if (hit != pre.records.end()) keys_ = &hit->second;
+  }
+
+  // Whether a key is a declared field name: a str whose UTF-8 text names a
+  // field. A str without UTF-8 text (a lone surrogate) is undeclared.
+  bool declares(PyObject* key) const {
+    std::string_view text;
+    if (!PyUnicode_Check(key) || !utf8_view(key, text)) return false;
+    if (keys_ != nullptr) {
+      return keys_->positions.contains(absl::string_view(text.data(), text.size()));
+    }
+    for (const RecordField& field : record_.fields()) {
+      if (field.name == text) return true;
+    }
+    return false;
+  }
+
+ private:
+  const SchemaNode& record_;
+  const DeclaredKeys* keys_ = nullptr;
+};
 
 // Step over the declared fields, in declaration order. Returns false when
 // the check must end here (FailFast after a record, or a stopped walk).
@@ -111,12 +132,11 @@ bool check_undeclared(const std::vector<Clause>& clauses, PyObject* key, PyObjec
 
 // Step over the dict's own keys in its order, under the guard against a
 // dict that changes size or keys meanwhile (member checks run Python code).
-void check_undeclared_keys(const SchemaNode& record,
-                           const absl::flat_hash_set<std::string_view>& declared, PyObject* dict,
-                           size_t before, Path& path, const WalkContext& ctx,
-                           ErrorList& errors) {
+void check_undeclared_keys(const SchemaNode& record, PyObject* dict, size_t before, Path& path,
+                           const WalkContext& ctx, ErrorList& errors) {
+  const DeclaredNames declared(record, *ctx.precompute);
   for_each_dict_item(dict, ctx, [&](DictItem& item) {
-    if (is_declared(item.key(), declared)) return true;
+    if (declared.declares(item.key())) return true;
     item.hold();
     return check_undeclared(record.clauses(), item.key(), item.value(), before, path, ctx, errors);
   });
@@ -125,11 +145,8 @@ void check_undeclared_keys(const SchemaNode& record,
 void check_dict(const SchemaNode& record, PyObject* dict, Path& path, const WalkContext& ctx,
                 ErrorList& errors) {
   const size_t before = errors.size();
-  absl::flat_hash_set<std::string_view> declared;
-  declared.reserve(record.fields().size());
-  for (const RecordField& field : record.fields()) declared.insert(field.name);
   if (!check_fields(record.fields(), dict, path, ctx, errors)) return;
-  check_undeclared_keys(record, declared, dict, before, path, ctx, errors);
+  check_undeclared_keys(record, dict, before, path, ctx, errors);
 }
 
 }  // namespace

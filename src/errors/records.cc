@@ -1,13 +1,18 @@
 // Error records: per-kind codes and names, message lines, and the ValidationError they become.
 #include "errors/records.h"
 
+#include <charconv>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
+#include "absl/container/flat_hash_map.h"
 #include "errors/texts.h"
 #include "exception/validation_error.h"
 #include "json/value.h"
 #include "py/boundary.h"
+#include "py/once_cell.h"
 
 namespace qx {
 
@@ -33,70 +38,159 @@ Result<Ref> new_str(std::string_view text) {
   return Ref::steal(s);
 }
 
-// Sets `name` on `target` to a new str of `text`.
-Status set_text_attr(PyObject* target, const char* name, std::string_view text) {
-  QX_ASSIGN(Ref value, new_str(text));
-  if (PyObject_SetAttrString(target, name, value.get()) < 0) return Error::fetch();
+Result<Ref> new_index(uint64_t index) {
+  PyObject* i = PyLong_FromUnsignedLongLong(index);
+  if (i == nullptr) return null_object_fault();
+  return Ref::steal(i);
+}
+
+// One object for each distinct code, expected text, path key and index of
+// one error's records, which recur across records: made once, not per record.
+class SharedObjects {
+ public:
+  Result<Ref> text(std::string_view text) { return shared(texts_, text, new_str); }
+  Result<Ref> index(uint64_t index) { return shared(indexes_, index, new_index); }
+
+ private:
+  template <class Map, class Key, class Make>
+  static Result<Ref> shared(Map& map, const Key& key, Make&& make) {
+    auto hit = map.find(key);
+    if (hit != map.end()) return hit->second.clone();
+    QX_ASSIGN(Ref made, make(key));
+    map.emplace(key, made.clone());
+    return made;
+  }
+
+  absl::flat_hash_map<std::string_view, Ref> texts_;  // texts borrowed from the records
+  absl::flat_hash_map<uint64_t, Ref> indexes_;
+};
+
+Result<Ref> path_tuple(const Path& path, SharedObjects* shared) {
+  PyObject* t = PyTuple_New(static_cast<Py_ssize_t>(path.size()));
+  if (t == nullptr) return null_object_fault();
+  Ref tuple = Ref::steal(t);
+  for (size_t i = 0; i < path.size(); ++i) {
+    const PathSegment& segment = path[i];
+    Result<Ref> item = shared == nullptr
+                           ? (segment.is_index ? new_index(segment.index) : new_str(segment.key))
+                           : (segment.is_index ? shared->index(segment.index)
+                                               : shared->text(segment.key));
+    if (!item.ok()) return std::move(item).error();
+    PyTuple_SET_ITEM(t, static_cast<Py_ssize_t>(i), std::move(item).value().release());
+  }
+  return tuple;
+}
+
+// The names of the exception's attributes and of each error dict's keys,
+// interned once per process: a record's dict then hashes no key text.
+struct ErrorNames {
+  Ref code;
+  Ref path;
+  Ref message;
+  Ref expected;
+  Ref value;
+  Ref errors;
+};
+
+OnceCell<ErrorNames> error_names_cell;
+
+Result<const ErrorNames*> error_names() {
+  if (const ErrorNames* names = error_names_cell.peek()) return names;
+  return error_names_cell.get([]() -> Result<ErrorNames> {
+    ErrorNames names;
+    for (auto [slot, text] : {std::pair{&names.code, "code"}, {&names.path, "path"},
+                              {&names.message, "message"}, {&names.expected, "expected"},
+                              {&names.value, "value"}, {&names.errors, "errors"}}) {
+      PyObject* name = PyUnicode_InternFromString(text);
+      if (name == nullptr) return null_object_fault();
+      *slot = Ref::steal(name);
+    }
+    return names;
+  });
+}
+
+Status set_attr(PyObject* target, const Ref& name, PyObject* value) {
+  if (PyObject_SetAttr(target, name.get(), value) < 0) return Error::fetch();
   return Status::success();
 }
 
-Status set_dict_item(PyObject* dict, const char* key, PyObject* value) {
-  if (PyDict_SetItemString(dict, key, value) < 0) return Error::fetch();
+Status set_text_attr(PyObject* target, const Ref& name, std::string_view text) {
+  QX_ASSIGN(Ref value, new_str(text));
+  return set_attr(target, name, value.get());
+}
+
+Status set_dict_item(PyObject* dict, const Ref& key, PyObject* value) {
+  if (PyDict_SetItem(dict, key.get(), value) < 0) return Error::fetch();
   return Status::success();
 }
 
-Status set_dict_text(PyObject* dict, const char* key, std::string_view text) {
-  QX_ASSIGN(Ref value, new_str(text));
-  return set_dict_item(dict, key, value.get());
+Status set_dict_text(PyObject* dict, const Ref& key, Result<Ref> text) {
+  if (!text.ok()) return std::move(text).error();
+  return set_dict_item(dict, key, text.value().get());
 }
 
 // One entry of `errors`: code, path, message, expected, value, in that order.
-Result<Ref> error_dict(const ErrorRecord& record, const std::string& line) {
+Result<Ref> error_dict(const ErrorRecord& record, std::string_view line, const ErrorNames& names,
+                       SharedObjects& shared) {
   PyObject* d = PyDict_New();
   if (d == nullptr) return null_object_fault();
   Ref dict = Ref::steal(d);
-  QX_TRY(set_dict_text(d, "code", record.code));
-  QX_ASSIGN(Ref path, error_path_to_tuple(record.path));
-  QX_TRY(set_dict_item(d, "path", path.get()));
-  QX_TRY(set_dict_text(d, "message", line));
-  QX_TRY(set_dict_text(d, "expected", record.expected));
-  QX_TRY(set_dict_text(d, "value", record.value));
+  QX_TRY(set_dict_text(d, names.code, shared.text(record.code)));
+  QX_ASSIGN(Ref path, path_tuple(record.path, &shared));
+  QX_TRY(set_dict_item(d, names.path, path.get()));
+  QX_TRY(set_dict_text(d, names.message, new_str(line)));
+  QX_TRY(set_dict_text(d, names.expected, shared.text(record.expected)));
+  QX_TRY(set_dict_text(d, names.value, new_str(record.value)));
   return dict;
 }
 
-Result<Ref> make_validation_error(const ErrorRecord* records, size_t count) {
-  std::vector<std::string> lines;
-  lines.reserve(count);
-  for (size_t i = 0; i < count; ++i) lines.push_back(format_error_message(records[i]));
-  std::string message;
-  if (count == 1) {
-    message = lines[0];
-  } else {
-    message = std::to_string(count) + " validation errors:";
-    for (const std::string& line : lines) {
-      message += '\n';
-      message += line;
-    }
+// The whole message, with each record's line written once into it; `lines`
+// says where each line lies in the text.
+struct Message {
+  std::string text;
+  std::vector<std::pair<size_t, size_t>> lines;  // (offset, length) in `text`
+
+  std::string_view line(size_t i) const {
+    return std::string_view(text).substr(lines[i].first, lines[i].second);
   }
+};
+
+Message format_message(const ErrorRecord* records, size_t count) {
+  Message message;
+  message.lines.reserve(count);
+  if (count > 1) message.text = std::to_string(count) + " validation errors:";
+  for (size_t i = 0; i < count; ++i) {
+    if (count > 1) message.text += '\n';
+    const size_t start = message.text.size();
+    format_error_message(records[i], message.text);
+    message.lines.emplace_back(start, message.text.size() - start);
+  }
+  return message;
+}
+
+Result<Ref> make_validation_error(const ErrorRecord* records, size_t count) {
+  const Message message = format_message(records, count);
+  QX_ASSIGN(const ErrorNames* names, error_names());
   QX_ASSIGN(PyObject* type, validation_error_type());
-  QX_ASSIGN(Ref text, new_str(message));
+  QX_ASSIGN(Ref text, new_str(message.text));
   QX_ASSIGN(Ref exc, checked(PyObject_CallOneArg(type, text.get())));
   PyObject* e = exc.get();
   const ErrorRecord& first = records[0];
-  QX_TRY(set_text_attr(e, "code", first.code));
-  QX_TRY(set_text_attr(e, "expected", first.expected));
-  QX_TRY(set_text_attr(e, "value", first.value));
-  QX_TRY(set_text_attr(e, "message", lines[0]));
+  QX_TRY(set_text_attr(e, names->code, first.code));
+  QX_TRY(set_text_attr(e, names->expected, first.expected));
+  QX_TRY(set_text_attr(e, names->value, first.value));
+  QX_TRY(set_text_attr(e, names->message, message.line(0)));
   QX_ASSIGN(Ref path, error_path_to_tuple(first.path));
-  if (PyObject_SetAttrString(e, "path", path.get()) < 0) return Error::fetch();
+  QX_TRY(set_attr(e, names->path, path.get()));
   PyObject* t = PyTuple_New(static_cast<Py_ssize_t>(count));
   if (t == nullptr) return null_object_fault();
   Ref all = Ref::steal(t);
+  SharedObjects shared;
   for (size_t i = 0; i < count; ++i) {
-    QX_ASSIGN(Ref dict, error_dict(records[i], lines[i]));
+    QX_ASSIGN(Ref dict, error_dict(records[i], message.line(i), *names, shared));
     PyTuple_SET_ITEM(t, static_cast<Py_ssize_t>(i), dict.release());
   }
-  if (PyObject_SetAttrString(e, "errors", t) < 0) return Error::fetch();
+  QX_TRY(set_attr(e, names->errors, t));
   return exc;
 }
 
@@ -124,7 +218,8 @@ const char* schema_error_code(const SchemaNode& node) {
     case NodeKind::Complement: return "unexpected_match";
     case NodeKind::Instance: return "instance_type";
     case NodeKind::Object: return "instance_type";
-    case NodeKind::Refinement: return "validation_error";  // unreachable: bases are never refinements
+    case NodeKind::Refinement:
+      return "validation_error";  // unreachable: bases are never refinements
     case NodeKind::Ref: return "recursion";
     case NodeKind::Placeholder: return "unresolved_recursion";
   }
@@ -204,57 +299,42 @@ void extend_error_records(ErrorList& errors, ErrorList&& records) {
   records.clear();
 }
 
-std::string format_error_message(const ErrorRecord& record) {
+void format_error_message(const ErrorRecord& record, std::string& out) {
   // Keys are joined with "." and indexes bracketed, so ("a", 0, "b") reads
   // a[0].b. Every key after the first segment gets its ".", even after an
   // empty key: two empty keys read ".".
-  std::string where;
+  const size_t start = out.size();
+  out += "at ";
+  const size_t where = out.size();
   bool first = true;
   for (const PathSegment& segment : record.path) {
     if (segment.is_index) {
-      where += '[';
-      where += std::to_string(segment.index);
-      where += ']';
+      char digits[24];
+      const auto end = std::to_chars(digits, digits + sizeof digits, segment.index).ptr;
+      out += '[';
+      out.append(digits, end);
+      out += ']';
     } else {
-      if (!first) where += '.';
-      where += segment.key;
+      if (!first) out += '.';
+      out += segment.key;
     }
     first = false;
   }
-  std::string line;
-  if (!where.empty()) {
-    line = "at ";
-    line += where;
-    line += ": ";
+  if (out.size() == where) {
+    out.resize(start);  // an empty path text: no "at" part
+  } else {
+    out += ": ";
   }
-  line += "expected ";
-  line += record.expected;
-  line += ", got ";
-  line += record.value;
-  line += " [";
-  line += record.code;
-  line += ']';
-  return line;
+  out += "expected ";
+  out += record.expected;
+  out += ", got ";
+  out += record.value;
+  out += " [";
+  out += record.code;
+  out += ']';
 }
 
-Result<Ref> error_path_to_tuple(const Path& path) {
-  PyObject* t = PyTuple_New(static_cast<Py_ssize_t>(path.size()));
-  if (t == nullptr) return null_object_fault();
-  Ref tuple = Ref::steal(t);
-  for (size_t i = 0; i < path.size(); ++i) {
-    const PathSegment& segment = path[i];
-    PyObject* item = nullptr;
-    if (segment.is_index) {
-      item = PyLong_FromUnsignedLongLong(segment.index);
-      if (item == nullptr) return null_object_fault();
-    } else {
-      QX_ASSIGN(Ref key, new_str(segment.key));
-      item = key.release();
-    }
-    PyTuple_SET_ITEM(t, static_cast<Py_ssize_t>(i), item);
-  }
-  return tuple;
-}
+Result<Ref> error_path_to_tuple(const Path& path) { return path_tuple(path, nullptr); }
 
 Error build_validation_error(const ErrorList& records) {
   // A check may fail without saying why (an index out of range, a shape

@@ -76,8 +76,8 @@ void push_error(const char* code, std::string_view expected, ValueRef value, con
 // Moves `records` to the end of `errors`, in order.
 void extend_error_records(ErrorList& errors, ErrorList&& records);
 
-// The message line of one record.
-std::string format_error_message(const ErrorRecord& record);
+// Appends the message line of one record to `out`.
+void format_error_message(const ErrorRecord& record, std::string& out);
 
 // The path as a new tuple: keys as str, indexes as int.
 Result<Ref> error_path_to_tuple(const Path& path);

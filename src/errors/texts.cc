@@ -67,6 +67,8 @@ std::string repr_text(PyObject* obj) {
     }
     repr = std::move(plain);
   }
+  std::string_view text;
+  if (utf8_view(repr.get(), text)) return truncate_text(text, 80);  // read in place
   return truncate_text(lossy_utf8(repr.get()), 80);
 }
 
