@@ -283,7 +283,9 @@ class CheckedParser {
     const ValueRef parsed = ValueRef::parsed(&value);
     if (accepts_at_once(node, parsed)) return true;
     if (refuses_other_scalars(node)) return false;
-    if (node.kind == NodeKind::Union) {
+    // A union of literals is answered by the walk with one set lookup; its
+    // members would only be visited in vain here.
+    if (node.kind == NodeKind::Union && !ctx_.precompute->unions.contains(&node)) {
       bool walked = false;
       for (const SchemaNode& member : node.members()) {
         if (accepts_at_once(member, parsed)) return true;
