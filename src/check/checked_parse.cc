@@ -1,6 +1,7 @@
 // JSON checked as it is parsed: each value meets its schema node when the parser reaches it.
 #include "check/checked_parse.h"
 
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -30,29 +31,41 @@ struct Planned {
 };
 
 // A record is checked member by member when its fields fit one 64-bit mask
-// of met fields, their names are distinct (found through the index), and it
-// has at most one clause: with several, a value refused by one clause may
-// be taken by the next, which only a walk of the whole value can tell.
-const DeclaredKeys* stepwise_keys(const SchemaNode& record, const Precompute& precompute,
-                                  bool& stepwise) {
-  stepwise = false;
-  if (record.fields().size() > 64 || record.clauses().size() > 1) return nullptr;
-  if (record.fields().empty()) {
-    stepwise = true;
-    return nullptr;
-  }
+// of met fields, their names are distinct (found through the index, see
+// RecordMemo), and it has at most one clause: with several, a value refused
+// by one clause may be taken by the next, which only a walk of the whole
+// value can tell.
+bool stepwise_shape(const SchemaNode& record) {
+  return record.fields().size() <= 64 && record.clauses().size() <= 1;
+}
+
+// What a parse keeps about one record node: its index, and on the Python
+// road the str of each field name once made, so the keys of every object
+// of that record are one object per name without a lookup.
+struct RecordMemo {
+  const SchemaNode* record = nullptr;
+  const DeclaredKeys* keys = nullptr;
+  bool stepwise = false;
+  std::unique_ptr<Ref[]> names;
+};
+
+void fill_memo(const SchemaNode& record, const Precompute& precompute, RecordMemo& memo) {
+  memo.record = &record;
+  memo.keys = nullptr;
+  memo.stepwise = record.fields().empty();
+  if (memo.stepwise) return;
   auto hit = precompute.records.find(&record);
   if (hit == precompute.records.end() || hit->second.positions.size() != record.fields().size()) {
-    return nullptr;
+    return;
   }
-  stepwise = true;
-  return &hit->second;
+  memo.keys = &hit->second;
+  memo.stepwise = true;
 }
 
 // Decided by kinds alone, as the walk decides them: a plain kind never takes
 // a container; a union takes what its one member able to take it takes, and
 // a union with several such members is walked whole.
-Planned plan_container(const SchemaNode& node, bool object, const Precompute& precompute) {
+Planned plan_container(const SchemaNode& node, bool object) {
   switch (node.kind) {
     case NodeKind::Anything:
     case NodeKind::Any:
@@ -73,17 +86,14 @@ Planned plan_container(const SchemaNode& node, bool object, const Precompute& pr
       if (object || node.tuple || !reduce_shape(node.shape(), items)) return {Plan::Reject, &node};
       return {Plan::List, &node};
     }
-    case NodeKind::Record: {
+    case NodeKind::Record:
       if (!object) return {Plan::Reject, &node};
-      bool stepwise;
-      stepwise_keys(node, precompute, stepwise);
-      return {stepwise ? Plan::Record : Plan::Whole, &node};
-    }
+      return {stepwise_shape(node) ? Plan::Record : Plan::Whole, &node};
     case NodeKind::Union: {
       Planned only{Plan::Reject, &node};
       size_t open = 0;
       for (const SchemaNode& member : node.members()) {
-        const Planned planned = plan_container(member, object, precompute);
+        const Planned planned = plan_container(member, object);
         if (planned.plan == Plan::Reject) continue;
         if (planned.plan == Plan::Skip) return planned;
         only = planned;
@@ -141,6 +151,7 @@ struct Frame {
   const SchemaNode* node;
   FixedItems items;                   // List
   const DeclaredKeys* keys = nullptr;  // Record with fields
+  Ref* names = nullptr;               // Record: the shared str of each field name, if kept
   size_t count = 0;                   // items or members so far
   uint64_t met = 0;                   // Record: a bit per field position met
   uint64_t remaining = 0;             // Record: required fields not met yet
@@ -158,6 +169,8 @@ class TreeFront {
   bool number(double d) { return !capturing_ || builder().number(d); }
   bool string(const json::StringToken& t) { return !capturing_ || builder().string(t); }
   bool key(const json::StringToken& t) { return !capturing_ || builder().key(t); }
+  bool key(const json::StringToken& t, Ref&) { return key(t); }
+  static constexpr bool kSharesKeys = false;
   bool begin_array() { return !capturing_ || builder().begin_array(); }
   bool begin_object() { return !capturing_ || builder().begin_object(); }
   bool end_array() { return !capturing_ || builder().end_array(); }
@@ -197,6 +210,8 @@ class PythonFront {
   bool number(double d) { return builder_.number(d); }
   bool string(const json::StringToken& t) { return builder_.string(t); }
   bool key(const json::StringToken& t) { return builder_.key(t); }
+  bool key(const json::StringToken& t, Ref& shared) { return builder_.key(t, shared); }
+  static constexpr bool kSharesKeys = true;
   bool begin_array() { return builder_.begin_array(); }
   bool begin_object() { return builder_.begin_object(); }
   bool end_array() { return builder_.end_array(); }
@@ -244,7 +259,7 @@ class CheckedParser {
   bool string(const json::StringToken& t) {
     return front_.string(t) && scalar(text_value(json::Kind::String, {t.data, t.size}));
   }
-  bool key(const json::StringToken& t) { return front_.key(t) && (opaque_ != 0 || member_key(t)); }
+  bool key(const json::StringToken& t) { return opaque_ != 0 ? front_.key(t) : member_key(t); }
   bool begin_array() { return open(false); }
   bool begin_object() { return open(true); }
   bool end_array() { return close(false); }
@@ -302,6 +317,8 @@ class CheckedParser {
     return (node != nullptr && scalar_member(*node, value)) || refuse();
   }
 
+  // Hands the key to the front, then directs the value after it: a field's
+  // node, or the clause's value node once the key meets the clause's key.
   bool member_key(const json::StringToken& token) {
     Frame& frame = frames_.back();
     const SchemaNode& record = *frame.node;
@@ -318,6 +335,9 @@ class CheckedParser {
       }
     }
     if (i < n) {
+      if (!(frame.names != nullptr ? front_.key(token, frame.names[i]) : front_.key(token))) {
+        return false;
+      }
       const uint64_t bit = uint64_t{1} << i;
       if ((frame.met & bit) == 0) {
         frame.met |= bit;
@@ -326,6 +346,7 @@ class CheckedParser {
       frame.next = &record.fields()[i].node;
       return true;
     }
+    if (!front_.key(token)) return false;
     if (record.clauses().empty()) return refuse();
     const Clause& clause = record.clauses().front();
     if (!scalar_member(clause.key, text_value(json::Kind::String, name))) return refuse();
@@ -333,11 +354,31 @@ class CheckedParser {
     return true;
   }
 
+  // The memo of `record`, kept for the parse while there is room; beyond
+  // that a scratch one that keeps no names.
+  const RecordMemo& memo_for(const SchemaNode& record) {
+    for (const RecordMemo& memo : memos_) {
+      if (memo.record == &record) return memo;
+    }
+    if (memos_.capacity() == 0) memos_.reserve(kMemos);
+    RecordMemo& memo = memos_.size() < kMemos ? memos_.emplace_back() : scratch_memo_;
+    fill_memo(record, *ctx_.precompute, memo);
+    if (Front::kSharesKeys && memo.stepwise && &memo != &scratch_memo_) {
+      memo.names = std::make_unique<Ref[]>(record.fields().size());
+    }
+    return memo;
+  }
+
   bool open(bool object) {
     if (opaque_ == 0) {
       const SchemaNode* node = next_node();
       if (node == nullptr) return refuse();
-      const Planned planned = plan_container(*node, object, *ctx_.precompute);
+      Planned planned = plan_container(*node, object);
+      const RecordMemo* memo = nullptr;
+      if (planned.plan == Plan::Record) {
+        memo = &memo_for(*planned.node);
+        if (!memo->stepwise) planned.plan = Plan::Whole;
+      }
       switch (planned.plan) {
         case Plan::Reject:
           return refuse();
@@ -350,7 +391,7 @@ class CheckedParser {
           break;
         case Plan::List:
         case Plan::Record:
-          push_frame(planned);
+          push_frame(planned, memo);
           return object ? front_.begin_object() : front_.begin_array();
       }
     }
@@ -358,7 +399,7 @@ class CheckedParser {
     return object ? front_.begin_object() : front_.begin_array();
   }
 
-  void push_frame(const Planned& planned) {
+  void push_frame(const Planned& planned, const RecordMemo* memo) {
     Frame& frame = frames_.emplace_back();
     frame.plan = planned.plan;
     frame.node = planned.node;
@@ -366,9 +407,9 @@ class CheckedParser {
       reduce_shape(planned.node->shape(), frame.items);
       return;
     }
-    bool stepwise;
-    frame.keys = stepwise_keys(*planned.node, *ctx_.precompute, stepwise);
-    frame.remaining = frame.keys != nullptr ? frame.keys->required : 0;
+    frame.keys = memo->keys;
+    frame.names = memo->names.get();
+    frame.remaining = memo->keys != nullptr ? memo->keys->required : 0;
   }
 
   bool close(bool object) {
@@ -393,6 +434,11 @@ class CheckedParser {
   const WalkContext& ctx_;
   Front& front_;
   std::vector<Frame> frames_;
+  // A document names few record types; frames point into these, so the
+  // vector never grows past its first reservation.
+  static constexpr size_t kMemos = 16;
+  std::vector<RecordMemo> memos_;
+  RecordMemo scratch_memo_;
   size_t opaque_ = 0;                  // depth inside an opaque container
   const SchemaNode* whole_ = nullptr;  // the node of the opaque container walked whole
   Path path_;                          // Membership walks push nothing on these

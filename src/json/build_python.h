@@ -125,6 +125,12 @@ class PythonBuilder {
     return push(new_str(token.data, token.size, token.ascii));
   }
   bool key(const StringToken& token) { return push(keys_.get(token)); }
+  // A key whose str the caller keeps in `shared` across the parse (a known
+  // field's name): made once, then handed out again.
+  bool key(const StringToken& token, Ref& shared) {
+    if (!shared) shared = keys_.get(token);
+    return push(shared.clone());
+  }
 
   bool begin_array() { return mark(); }
   bool begin_object() { return mark(); }
