@@ -156,6 +156,25 @@ class TestValues:
     def test_floats_round_exactly(self, text):
         assert anything.load(text) == float(text)
 
+    @pytest.mark.parametrize("text", ["abc", "é", "aÿ", "ā", "߿", "ࠀ", "€x", "\uffff", "😀", "aé€😀", "\x7f"])
+    @pytest.mark.parametrize("ensure_ascii", [False, True])
+    def test_strings_take_the_narrowest_kind(self, text, ensure_ascii):
+        document = json.dumps({text: [text]}, ensure_ascii=ensure_ascii)
+        for data in (document, document.encode()):
+            loaded = anything.load(data)
+            ((key, (value,)),) = loaded.items()
+            # A str of another kind than its text calls for compares unequal,
+            # and one of the wide kinds holding only ASCII denies being ASCII.
+            assert key == value == text
+            assert key.isascii() is value.isascii() is text.isascii()
+            assert loaded[text] == [text]
+            assert Validator(Literal[text]).is_valid_json(json.dumps(text, ensure_ascii=ensure_ascii))
+        seen = []
+        assert Validator(Annotated[object, seen.append]).is_valid_json(document) is False
+        assert seen == [{text: [text]}]
+        ((key, (value,)),) = seen[0].items()
+        assert key.isascii() is value.isascii() is text.isascii()
+
     def test_repeated_key_keeps_first_position_and_last_value(self):
         value = anything.load('{"a": 1, "b": 2, "a": 3}')
         assert list(value.items()) == [("a", 3), ("b", 2)]

@@ -327,7 +327,8 @@ class CheckedParser {
     // Members usually come in declaration order: a hit at their own
     // position skips hashing the name.
     size_t i = frame.count++;
-    if (i >= n || record.fields()[i].name != name) {
+    if (i >= n || record.fields()[i].name.size() != name.size() ||
+        !json::same_text(record.fields()[i].name.data(), name.data(), name.size())) {
       i = n;
       if (frame.keys != nullptr) {
         auto hit = frame.keys->positions.find(absl::string_view(name.data(), name.size()));

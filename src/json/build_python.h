@@ -31,7 +31,7 @@ class KeyCache {
     if (token.escaped || token.size > kMaxKey) return new_str(token.data, token.size, token.ascii);
     if (!slots_) slots_ = std::make_unique<Slot[]>(kSlots);
     Slot& slot = slots_[hash(token.data, token.size) & (kSlots - 1)];
-    if (slot.str && slot.size == token.size && same(slot.text, token.data, token.size)) {
+    if (slot.str && slot.size == token.size && same_text(slot.text, token.data, token.size)) {
       return slot.str.clone();
     }
     Ref str = new_str(token.data, token.size, token.ascii);
@@ -53,41 +53,13 @@ class KeyCache {
     Ref str;
   };
 
-  // The bytes of a short key as two overlapping words, which together cover
-  // every byte of keys up to 16 long; longer keys also mix in their length.
-  static void words(const char* p, size_t n, uint64_t& a, uint64_t& b) {
-    if (n >= 8) {
-      std::memcpy(&a, p, 8);
-      std::memcpy(&b, p + n - 8, 8);
-    } else if (n >= 4) {
-      uint32_t x, y;
-      std::memcpy(&x, p, 4);
-      std::memcpy(&y, p + n - 4, 4);
-      a = x;
-      b = y;
-    } else {
-      a = n == 0 ? 0 : static_cast<unsigned char>(p[0]) |
-                           static_cast<unsigned char>(p[n / 2]) << 8 |
-                           static_cast<unsigned char>(p[n - 1]) << 16;
-      b = 0;
-    }
-  }
-
   static uint64_t hash(const char* p, size_t n) {
     uint64_t a, b;
-    words(p, n, a, b);
+    text_words(p, n, a, b);
     const unsigned __int128 m =
         static_cast<unsigned __int128>(a ^ 0x9E3779B97F4A7C15ull) * (b ^ n ^ 0xC2B2AE3D27D4EB4Full);
     const uint64_t h = static_cast<uint64_t>(m) ^ static_cast<uint64_t>(m >> 64);
     return h ^ (h >> 29);
-  }
-
-  static bool same(const char* x, const char* y, size_t n) {
-    if (n > 16) return std::memcmp(x, y, n) == 0;
-    uint64_t xa, xb, ya, yb;
-    words(x, n, xa, xb);
-    words(y, n, ya, yb);
-    return ((xa ^ ya) | (xb ^ yb)) == 0;
   }
 
   std::unique_ptr<Slot[]> slots_;
@@ -164,12 +136,13 @@ class PythonBuilder {
 
  private:
   // Takes a new object, or the exception of a failed call that made none.
-  bool push(Ref obj) {
-    if (!obj) return fail();
+  // Inlined into every event: a call per value costs more than the push.
+  [[gnu::always_inline]] bool push(Ref obj) {
+    if (!obj) [[unlikely]] return fail();
     stack_.push_back(std::move(obj));
     return true;
   }
-  bool fail() {
+  [[gnu::cold, gnu::noinline]] bool fail() {
     error_ = Error::fetch().take();
     return false;
   }

@@ -119,6 +119,35 @@ inline const char* find_string_stop(const char* p, const char* end, bool stop_hi
   return end;
 }
 
+// The bytes of a short text as two overlapping words, which together cover
+// every byte of texts up to 16 long.
+inline void text_words(const char* p, size_t n, uint64_t& a, uint64_t& b) {
+  if (n >= 8) {
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + n - 8, 8);
+  } else if (n >= 4) {
+    uint32_t x, y;
+    std::memcpy(&x, p, 4);
+    std::memcpy(&y, p + n - 4, 4);
+    a = x;
+    b = y;
+  } else {
+    a = n == 0 ? 0
+               : static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[n / 2]) << 8 |
+                     static_cast<unsigned char>(p[n - 1]) << 16;
+    b = 0;
+  }
+}
+
+// Whether two texts of `n` bytes are equal; short ones without a call.
+inline bool same_text(const char* x, const char* y, size_t n) {
+  if (n > 16) return std::memcmp(x, y, n) == 0;
+  uint64_t xa, xb, ya, yb;
+  text_words(x, n, xa, xb);
+  text_words(y, n, ya, yb);
+  return ((xa ^ ya) | (xb ^ yb)) == 0;
+}
+
 inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
 // A cursor over one input. Each scan either consumes its token and returns
@@ -136,6 +165,12 @@ class Scanner {
   const ParseError& error() const { return error_; }
 
   void skip_whitespace() {
+    // Most tokens follow another directly or after one blank (", ", ": ").
+    if (p_ != end_ && static_cast<unsigned char>(*p_) > ' ') return;
+    if (p_ != end_ && *p_ == ' ' && end_ - p_ > 1 && static_cast<unsigned char>(p_[1]) > ' ') {
+      ++p_;
+      return;
+    }
     while (p_ != end_) {
       const auto c = static_cast<unsigned char>(*p_);
       if (c > ' ' || ((1ull << c) & kWhitespace) == 0) return;
