@@ -70,6 +70,24 @@ class TestRecordOrder:
         ]
 
 
+class TestManyFailingDicts:
+    # One check looks the fields of many failing dicts up by name, of
+    # several records; each dict's records name its own record's fields.
+    def test_each_record_reports_its_own_fields(self):
+        schema = {"x": [{"a": int, "b?": str}], "y": [{"b": int, "c": str}]}
+        value = {"x": [{"b": 1}, {"a": "1"}], "y": [{"a": 1}, {"b": "2", "c": 3}]}
+        assert [f[:2] for f in failures(schema, value)] == [
+            ("missing_key", ("x", 0, "a")),
+            ("string_type", ("x", 0, "b")),
+            ("int_type", ("x", 1, "a")),
+            ("missing_key", ("y", 0, "b")),
+            ("missing_key", ("y", 0, "c")),
+            ("extra_forbidden", ("y", 0, "a")),
+            ("int_type", ("y", 1, "b")),
+            ("string_type", ("y", 1, "c")),
+        ]
+
+
 class TestNotADict:
     @pytest.mark.parametrize(
         "value", [[1], "abc", None, collections.OrderedDict, collections.ChainMap({"a": 1})]

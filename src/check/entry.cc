@@ -1,5 +1,6 @@
 // Entries of the walk for Python values: one check's state, set up and turned into a result.
 #include "check/check.h"
+#include "check/field_keys.h"
 #include "check/walk.h"
 #include "errors/records.h"
 
@@ -14,11 +15,14 @@ struct Check {
   bool stop = false;
   Path path;
   ErrorList errors;
+  FieldKeys field_keys;
 
   WalkContext context(const CompiledSchema& schema, WalkMode mode) {
-    return WalkContext{&schema.pool, &schema.definitions, &ensure_precompute(schema),
-                       &guard,       &fatal,              &stop,
-                       mode};
+    WalkContext ctx{&schema.pool, &schema.definitions, &ensure_precompute(schema),
+                    &guard,       &fatal,              &stop,
+                    mode};
+    ctx.field_keys = &field_keys;
+    return ctx;
   }
 };
 

@@ -4,6 +4,7 @@
 
 #include "absl/strings/string_view.h"
 #include "check/dict_items.h"
+#include "check/field_keys.h"
 #include "errors/records.h"
 #include "errors/texts.h"
 #include "json/value.h"
@@ -84,14 +85,21 @@ bool check_fields(const std::vector<RecordField>& fields, PyObject* dict, Path& 
                   const WalkContext& ctx, ErrorList& errors) {
   const size_t before = errors.size();
   for (const RecordField& field : fields) {
-    Ref key = Ref::steal(
-        PyUnicode_FromStringAndSize(field.name.data(), static_cast<Py_ssize_t>(field.name.size())));
+    Ref made;  // a key of this lookup alone, when the check keeps none
+    PyObject* key = nullptr;
+    if (ctx.field_keys != nullptr) {
+      key = ctx.field_keys->of(field);
+    } else {
+      made = Ref::steal(PyUnicode_FromStringAndSize(field.name.data(),
+                                                    static_cast<Py_ssize_t>(field.name.size())));
+      key = made.get();
+    }
     PyObject* item = nullptr;
     // Read through the underlying dict storage: a subclass's __getitem__
     // must never run during a check.
-    int found = key ? PyDict_GetItemRef(dict, key.get(), &item) : -1;
+    int found = key != nullptr ? PyDict_GetItemRef(dict, key, &item) : -1;
     Ref held = Ref::steal(item);
-    key.reset();
+    made.reset();
     if (found < 0) {
       PyErr_Clear();
       push_error("dict_type", "dict", ValueRef::python(dict), path, ctx.mode, errors);

@@ -58,6 +58,7 @@ struct FatalSlot {
   Ref exception;
 };
 
+class FieldKeys;
 class JsonConversions;
 
 // The state passed down one walk. Owns nothing: the entry builds it on its
@@ -72,6 +73,9 @@ struct WalkContext {
   WalkMode mode;
   // The Python objects made from the parsed document under check, if any.
   JsonConversions* conversions = nullptr;
+  // Field name strs for the record check, kept for the whole check; null:
+  // each lookup makes its own.
+  FieldKeys* field_keys = nullptr;
 
   WalkContext with_mode(WalkMode m) const {
     WalkContext c = *this;
