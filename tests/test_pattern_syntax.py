@@ -1,4 +1,4 @@
-"""Pattern syntax Python users write: \\u escapes, the verbose and Unicode flags, and long patterns."""
+"""Pattern syntax Python users write (\\u escapes, verbose and Unicode flags) and long patterns."""
 
 import itertools
 import os
@@ -135,7 +135,8 @@ class TestStillRefused:
     def test_description(self, pattern, description):
         with pytest.raises(re.error):
             re.compile(pattern)
-        assert pattern_error(pattern) == f"invalid regular expression {quoted(pattern)}: {description}"
+        expected = f"invalid regular expression {quoted(pattern)}: {description}"
+        assert pattern_error(pattern) == expected
 
     @pytest.mark.parametrize(
         "pattern",

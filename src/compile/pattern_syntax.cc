@@ -137,7 +137,8 @@ class Translator {
  private:
   bool step(char c) {
     switch (c) {
-      case '\\': return escape();
+      case '\\':
+        return escape();
       case '[':
         begin(Last::Atom, i_);
         return copy_class(p_, i_, out_, [this](std::string_view p, size_t s, std::string& out) {
@@ -145,7 +146,8 @@ class Translator {
           size_t end = 0;
           return translate_unicode_escape(p, s, end, out, error_) ? end : std::string_view::npos;
         });
-      case '(': return open_group();
+      case '(':
+        return open_group();
       case ')':
         begin(Last::Atom, i_);
         if (!saved_.empty()) {
@@ -158,7 +160,8 @@ class Translator {
         return copy(i_ + 1);
       case '*':
       case '+':
-      case '?': return repeat(i_ + 1);
+      case '?':
+        return repeat(i_ + 1);
       case '{': {
         const size_t end = python_repeat_end(p_, i_);
         if (end != std::string_view::npos) return repeat(end);
@@ -259,11 +262,13 @@ class Translator {
     if (end < p_.size() && (p_[end] == '?' || p_[end] == '+')) ++end;
     const size_t start = i_;
     if (gap_ && last_ == Last::Repeat) {
-      error_ = "bad repetition operator: " + std::string(p_.substr(repeat_start_, end - repeat_start_));
+      error_ =
+          "bad repetition operator: " + std::string(p_.substr(repeat_start_, end - repeat_start_));
       return false;
     }
     if (gap_ && last_ == Last::Open) {
-      error_ = "missing argument to repetition operator: " + std::string(p_.substr(start, end - start));
+      error_ =
+          "missing argument to repetition operator: " + std::string(p_.substr(start, end - start));
       return false;
     }
     begin(Last::Repeat, start);

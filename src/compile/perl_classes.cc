@@ -2,7 +2,6 @@
 #include "compile/perl_classes.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <span>
 #include <vector>
@@ -18,7 +17,7 @@ namespace {
 constexpr char32_t kSurrogateFirst = 0xD800;
 constexpr char32_t kSurrogateLast = 0xDFFF;
 constexpr char32_t kMaxCodePoint = 0x10FFFF;
-constexpr std::string_view kLetters = "dDwWsS";
+constexpr std::string_view kLetters = "dDwWsS";  // the Perl classes
 
 void append_code_point(std::string& out, char32_t cp) {
   char buf[16];
@@ -84,13 +83,20 @@ struct PerlClasses {
   // The body for the escape letter `c`, or null when `c` names no Perl class.
   const std::string* body(char c) const {
     switch (c) {
-      case 'd': return &digit;
-      case 'D': return &not_digit;
-      case 'w': return &word;
-      case 'W': return &not_word;
-      case 's': return &space;
-      case 'S': return &not_space;
-      default: return nullptr;
+      case 'd':
+        return &digit;
+      case 'D':
+        return &not_digit;
+      case 'w':
+        return &word;
+      case 'W':
+        return &not_word;
+      case 's':
+        return &space;
+      case 'S':
+        return &not_space;
+      default:
+        return nullptr;
     }
   }
 };
@@ -112,38 +118,41 @@ std::string bare_class(const std::string& body) { return "(?-i:[" + body + "])";
 // smallest max_mem a pattern compiles under is affine in its instruction
 // count. So the smallest max_mem of each class alone, less that of the empty
 // pattern, is what every occurrence of the class adds. Measured on the engine
-// itself, once per process, instead of modelling its compiler.
-struct ClassCosts {
-  int64_t base = 0;                 // the smallest max_mem of the empty pattern
-  std::array<int64_t, 6> extra{};   // what one occurrence adds, by kLetters position
-
-  static int64_t smallest_max_mem(const std::string& pattern) {
-    const std::string anchored = "\\A(?:" + pattern + ")\\z";
-    // From 2 up: the engine reads a budget that rounds down to 0 as unlimited.
-    int64_t fails = 2, fits = RE2::Options().max_mem();
-    while (fits - fails > 1) {
-      const int64_t mid = fails + (fits - fails) / 2;
-      RE2::Options options;
-      options.set_log_errors(false);
-      options.set_max_mem(mid);
-      (RE2(anchored, options).ok() ? fits : fails) = mid;
-    }
-    return fits;
+// itself instead of modelling its compiler, once per process and class, for
+// the classes a long pattern uses.
+int64_t smallest_max_mem(const std::string& pattern) {
+  const std::string anchored = "\\A(?:" + pattern + ")\\z";
+  // From 2 up: the engine reads a budget that rounds down to 0 as unlimited.
+  int64_t fails = 2, fits = RE2::Options().max_mem();
+  while (fits - fails > 1) {
+    const int64_t mid = fails + (fits - fails) / 2;
+    RE2::Options options;
+    options.set_log_errors(false);
+    options.set_max_mem(mid);
+    (RE2(anchored, options).ok() ? fits : fails) = mid;
   }
+  return fits;
+}
 
-  ClassCosts() : base(smallest_max_mem("")) {
-    const PerlClasses& classes = perl_classes();
-    for (size_t k = 0; k < kLetters.size(); ++k) {
-      // Two bytes of slack for the rounding of the engine's budget arithmetic.
-      extra[k] = std::max<int64_t>(
-          0, smallest_max_mem(bare_class(*classes.body(kLetters[k]))) - base - 2);
-    }
-  }
-};
+int64_t empty_pattern_cost() {
+  static const int64_t cost = smallest_max_mem("");
+  return cost;
+}
 
-const ClassCosts& class_costs() {
-  static const ClassCosts costs;
-  return costs;
+template <char Letter>
+int64_t class_cost() {
+  // Two bytes of slack for the rounding of the engine's budget arithmetic.
+  static const int64_t cost = std::max<int64_t>(
+      0, smallest_max_mem(bare_class(*perl_classes().body(Letter))) - empty_pattern_cost() - 2);
+  return cost;
+}
+
+// What an occurrence of the class `letter` adds, or 0 for any other escape.
+int64_t escape_cost(char letter) {
+  static constexpr int64_t (*kCosts[])() = {class_cost<'d'>, class_cost<'D'>, class_cost<'w'>,
+                                            class_cost<'W'>, class_cost<'s'>, class_cost<'S'>};
+  const size_t k = kLetters.find(letter);
+  return k == std::string_view::npos ? 0 : kCosts[k]();
 }
 
 // Below this many Perl escapes the rewritten pattern is small enough to just build.
@@ -205,7 +214,7 @@ struct GroupFloor {
 
 // A lower bound of the max_mem that `p` needs once rewritten: the empty
 // pattern's need plus what the certain occurrences of Perl classes add.
-int64_t rewritten_floor(std::string_view p, const ClassCosts& costs) {
+int64_t rewritten_floor(std::string_view p) {
   std::vector<GroupFloor> groups(1);
   size_t i = 0;
   while (i < p.size()) {
@@ -215,8 +224,7 @@ int64_t rewritten_floor(std::string_view p, const ClassCosts& costs) {
       g.add(0);
       i = quote_end(p, i);
     } else if (c == '\\') {
-      const size_t k = kLetters.find(i + 1 < p.size() ? p[i + 1] : '\0');
-      g.add(k == std::string_view::npos ? 0 : costs.extra[k]);
+      g.add(i + 1 < p.size() ? escape_cost(p[i + 1]) : 0);
       i = escape_end(p, i);
     } else if (c == '[') {
       g.add(0);
@@ -264,7 +272,7 @@ int64_t rewritten_floor(std::string_view p, const ClassCosts& costs) {
     groups.pop_back();
     groups.back().add(cost);
   }
-  return costs.base + groups.back().close();
+  return empty_pattern_cost() + groups.back().close();
 }
 
 }  // namespace
@@ -316,7 +324,7 @@ std::string rewrite_perl_classes(std::string_view p) {
 
 bool perl_classes_exceed_budget(std::string_view pattern, int64_t max_mem) {
   if (count_perl_escapes(pattern) < kFewClasses) return false;
-  return rewritten_floor(pattern, class_costs()) > max_mem;
+  return rewritten_floor(pattern) > max_mem;
 }
 
 }  // namespace qx
