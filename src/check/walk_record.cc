@@ -128,8 +128,11 @@ bool every_required_named(const SchemaNode& record, PyObject* dict) {
 
 // Reads the dict through its storage: a subclass's overridden methods never
 // run. Code run by a member's check may change the dict; that ends the check
-// (for_each_dict_item).
-bool python_first_pass(const SchemaNode& record, PyObject* dict, const WalkContext& ctx) {
+// (for_each_dict_item). Kept out of line, as is json_first_pass: inlined
+// into walk_record, its locals would stay on the stack through every level
+// of the explaining pass below it.
+[[gnu::noinline]] bool python_first_pass(const SchemaNode& record, PyObject* dict,
+                                         const WalkContext& ctx) {
   if (!PyDict_Check(dict)) return false;
   Probe probe(ctx);
   if (record.fields().empty()) {  // dict[K, V]: every item is undeclared
@@ -206,7 +209,8 @@ class LastOccurrence {
   absl::flat_hash_set<absl::string_view> seen_;
 };
 
-bool json_first_pass(const SchemaNode& record, const json::Value& object, const WalkContext& ctx) {
+[[gnu::noinline]] bool json_first_pass(const SchemaNode& record, const json::Value& object,
+                                       const WalkContext& ctx) {
   if (object.kind != json::Kind::Object) return false;
   Probe probe(ctx);
   for (const RecordField& field : record.fields()) {
