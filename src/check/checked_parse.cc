@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "absl/strings/string_view.h"
+#include "check/memo.h"
 #include "check/walk_kinds.h"
 #include "json/build_python.h"
 #include "json/parser.h"
@@ -454,8 +455,10 @@ json::ParseOutcome run_checked_parse(const json::Input& input, const CompiledSch
   RecursionGuard guard;
   FatalSlot fatal;
   bool stop = false;
-  const WalkContext ctx{&schema.pool, &schema.definitions, &precompute, &guard,
-                        &fatal,       &stop,               WalkMode::Membership};
+  WalkMemo memo(nullptr, schema, precompute);  // the parser makes builtin values only
+  WalkContext ctx{&schema.pool, &schema.definitions, &precompute, &guard,
+                  &fatal,       &stop,               WalkMode::Membership};
+  ctx.memo = &memo;
   json::Scanner scanner(input);
   CheckedParser<Front> parser(schema.root, ctx, front);
   return json::parse_document(scanner, parser);

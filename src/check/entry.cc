@@ -1,6 +1,7 @@
 // Entries of the walk for Python values: one check's state, set up and turned into a result.
 #include "check/check.h"
 #include "check/field_keys.h"
+#include "check/memo.h"
 #include "check/walk.h"
 #include "errors/records.h"
 
@@ -30,8 +31,9 @@ struct Check {
 
 Status validate_impl(const CompiledSchema& schema, PyObject* obj, bool fail_fast) {
   Check check;
-  const WalkContext ctx =
-      check.context(schema, fail_fast ? WalkMode::FailFast : WalkMode::Collect);
+  WalkContext ctx = check.context(schema, fail_fast ? WalkMode::FailFast : WalkMode::Collect);
+  WalkMemo memo(obj, schema, *ctx.precompute);
+  ctx.memo = &memo;
   bool member = walk(schema.root, ValueRef::python(obj), check.path, ctx, check.errors);
   if (check.fatal.exception) return Error::from(std::move(check.fatal.exception));
   if (member) return Status::success();
@@ -40,7 +42,9 @@ Status validate_impl(const CompiledSchema& schema, PyObject* obj, bool fail_fast
 
 Result<bool> is_valid_impl(const CompiledSchema& schema, PyObject* obj) {
   Check check;
-  const WalkContext ctx = check.context(schema, WalkMode::Membership);
+  WalkContext ctx = check.context(schema, WalkMode::Membership);
+  WalkMemo memo(obj, schema, *ctx.precompute);
+  ctx.memo = &memo;
   bool member = walk(schema.root, ValueRef::python(obj), check.path, ctx, check.errors);
   if (check.fatal.exception) return Error::from(std::move(check.fatal.exception));
   return member;

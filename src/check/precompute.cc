@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "check/precompute.h"
+#include "check/test_cost.h"
 #include "compile/pattern.h"
 #include "py/stack.h"
 #include "py/text.h"
@@ -51,6 +52,81 @@ void index_union(const SchemaNode& node, const ConstantsPool& pool, Precompute& 
     }
   }
   tables.unions.emplace(&node, std::move(sets));
+}
+
+// The texts of a node that accepts exactly some str literals: a Literal or a
+// union of them, each an exact str with UTF-8 text. False for any other node.
+bool tag_texts(const SchemaNode& node, const ConstantsPool& pool,
+               std::vector<std::string_view>& texts) {
+  if (node.kind == NodeKind::Union) {
+    for (const SchemaNode& member : node.members()) {
+      if (member.kind != NodeKind::Literal || !tag_texts(member, pool, texts)) return false;
+    }
+    return !node.members().empty();
+  }
+  if (node.kind != NodeKind::Literal) return false;
+  PyObject* literal = pool.get(node.index);
+  std::string_view text;
+  if (literal == nullptr || !PyUnicode_CheckExact(literal) || !utf8_view(literal, text)) {
+    PyErr_Clear();
+    return false;
+  }
+  texts.push_back(text);
+  return true;
+}
+
+// The required field named `key` of a record whose names are all distinct.
+const RecordField* required_field(const SchemaNode& record, std::string_view key,
+                                  uint32_t& position) {
+  const RecordField* found = nullptr;
+  for (size_t i = 0; i < record.fields().size(); ++i) {
+    if (record.fields()[i].name != key) continue;
+    if (found != nullptr) return nullptr;  // declared twice
+    found = &record.fields()[i];
+    position = static_cast<uint32_t>(i);
+  }
+  return found != nullptr && found->required ? found : nullptr;
+}
+
+// A tag index when every record member (at least two) requires one key
+// whose values only str literals accept; the key is the first such field of
+// the first record member. Whether the members can call user code is settled
+// later, with the costs.
+void index_tags(const SchemaNode& node, const ConstantsPool& pool, Precompute& tables) {
+  if (tables.tags.contains(&node)) return;
+  const SchemaNode* first = nullptr;
+  size_t records = 0;
+  for (const SchemaNode& member : node.members()) {
+    if (member.kind != NodeKind::Record) continue;
+    if (first == nullptr) first = &member;
+    ++records;
+  }
+  if (records < 2) return;
+  std::vector<std::string_view> texts;
+  for (const RecordField& candidate : first->fields()) {
+    TagIndex index;
+    index.key = candidate.name;
+    index.tagged.assign(node.members().size(), false);
+    bool all = true;
+    for (size_t i = 0; all && i < node.members().size(); ++i) {
+      const SchemaNode& member = node.members()[i];
+      if (member.kind != NodeKind::Record) continue;
+      uint32_t position = 0;
+      const RecordField* field = required_field(member, candidate.name, position);
+      texts.clear();
+      all = field != nullptr && tag_texts(field->node, pool, texts);
+      if (!all) break;
+      if (&member == first) index.hint = position;
+      index.tagged[i] = true;
+      for (std::string_view text : texts) {
+        std::vector<uint32_t>& chosen = index.members[std::string(text)];
+        if (chosen.empty() || chosen.back() != i) chosen.push_back(static_cast<uint32_t>(i));
+      }
+    }
+    if (!all) continue;
+    tables.tags.emplace(&node, std::move(index));
+    return;
+  }
 }
 
 void index_patterns(const std::vector<Constraint>& constraints, Precompute& tables) {
@@ -117,11 +193,52 @@ void build_precompute(const SchemaNode& node, const ConstantsPool& pool, Precomp
     index_record(node, tables);
   } else if (node.kind == NodeKind::Union) {
     index_union(node, pool, tables);
+    index_tags(node, pool, tables);
   } else if (node.kind == NodeKind::Refinement) {
     index_patterns(node.constraints(), tables);
   }
   if (may_run_user_code(node, pool)) tables.may_run_user_code = true;
   for_each_child(node, [&](const SchemaNode& child) { build_precompute(child, pool, tables); });
+}
+
+// The early-test costs of every indexed record, once the definitions are costed.
+void cost_records(const CompiledSchema& schema, Precompute& tables) {
+  const TestCosts costs(schema.definitions, schema.pool);
+  for (auto& [record, keys] : tables.records) {
+    keys.costs.reserve(record->fields().size());
+    for (const RecordField& field : record->fields()) keys.costs.push_back(costs.of(field.node));
+    // Clauses test keys and values that may be subclasses: a Bounded part
+    // counts as Python, since the clause test is costed once for both.
+    TestCost clauses = TestCost::Plain;
+    for (const Clause& clause : record->clauses()) {
+      for (const SchemaNode* part : {&clause.key, &clause.value}) {
+        TestCost cost = costs.of(*part);
+        clauses = std::max(clauses, cost == TestCost::Bounded ? TestCost::Python : cost);
+      }
+    }
+    keys.clauses = clauses;
+  }
+  // A member skipped by its tag must be one whose walk calls no user code.
+  absl::erase_if(tables.tags, [&](const auto& entry) {
+    const SchemaNode& node = *entry.first;
+    for (size_t i = 0; i < node.members().size(); ++i) {
+      if (!entry.second.tagged[i]) continue;
+      auto keys = tables.records.find(&node.members()[i]);
+      if (keys == tables.records.end() || keys->second.clauses == TestCost::Python) return true;
+      for (TestCost cost : keys->second.costs) {
+        if (cost == TestCost::Bounded || cost == TestCost::Python) return true;
+      }
+    }
+    return false;
+  });
+}
+
+bool builtin_values_run_no_python(const CompiledSchema& schema) {
+  if (reaches_user_code(schema.root, schema.pool)) return false;
+  for (const SchemaNode& definition : schema.definitions) {
+    if (reaches_user_code(definition, schema.pool)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -133,6 +250,8 @@ std::unique_ptr<Precompute> init_precompute(const CompiledSchema& schema) {
     build_precompute(definition, schema.pool, *tables);
   }
   std::sort(tables->regexes.begin(), tables->regexes.end());
+  cost_records(schema, *tables);
+  tables->builtin_values_run_no_python = builtin_values_run_no_python(schema);
   return tables;
 }
 

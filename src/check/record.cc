@@ -5,6 +5,7 @@
 #include "absl/strings/string_view.h"
 #include "check/dict_items.h"
 #include "check/field_keys.h"
+#include "check/memo.h"
 #include "errors/records.h"
 #include "errors/texts.h"
 #include "json/value.h"
@@ -162,6 +163,7 @@ void check_dict(const SchemaNode& record, PyObject* dict, Path& path, const Walk
 void check_record(const SchemaNode& record, ValueRef value, Path& path, const WalkContext& ctx,
                   ErrorList& errors) {
   if (!ctx.collecting() || *ctx.stop) return;
+  if (ctx.memo != nullptr) ctx.memo->open(*ctx.guard);  // the fields walk again what failed
   Ref converted;
   PyObject* obj = value.obj;
   if (value.is_json()) {
@@ -189,11 +191,22 @@ bool accepts_without_trace(const SchemaNode& node, ValueRef value, const WalkCon
   return walk(node, value, path, ctx, errors);
 }
 
+// A JSON key is a string value made for this test only: its address names
+// another key on the next test, so no walk of it is remembered.
+[[gnu::noinline]] bool accepts_made_key(const SchemaNode& node, ValueRef key,
+                                        const WalkContext& ctx) {
+  WalkContext forgetful = ctx;
+  forgetful.memo = nullptr;
+  return accepts_without_trace(node, key, forgetful);
+}
+
 }  // namespace
 
 bool check_pair(ValueRef key, const WalkContext& ctx, ValueRef value, const Clause& clause) {
-  return accepts_without_trace(clause.key, key, ctx) &&
-         accepts_without_trace(clause.value, value, ctx);
+  const bool key_accepted = key.is_json() && ctx.memo != nullptr
+                                ? accepts_made_key(clause.key, key, ctx)
+                                : accepts_without_trace(clause.key, key, ctx);
+  return key_accepted && accepts_without_trace(clause.value, value, ctx);
 }
 
 }  // namespace qx

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "check/json_values.h"
+#include "check/memo.h"
 #include "check/walk_kinds.h"
 #include "errors/records.h"
 #include "errors/texts.h"
@@ -160,8 +161,11 @@ bool json_constraints_pass(const std::vector<Constraint>& constraints, const jso
 
 // A recursive definition, under the guard: a value met again inside its own
 // definition is a cycle, and the active pairs never exceed kMaxRecursion.
-[[gnu::noinline]] bool walk_ref(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
-              ErrorList& errors) {
+// Where the check keeps a memo, a walk made before under the same guard is
+// taken from it; a memo opened during this walk (by a failure below it)
+// names this guard only from then on, so the walk is not remembered.
+[[gnu::noinline]] bool walk_ref(const SchemaNode& node, ValueRef value, Path& path,
+                                const WalkContext& ctx, ErrorList& errors) {
   const RecursionGuard::Pair pair{value.identity(), node.index};
   RecursionGuard& guard = *ctx.guard;
   if (guard.contains(pair)) {
@@ -174,7 +178,11 @@ bool json_constraints_pass(const std::vector<Constraint>& constraints, const jso
   }
   bool verdict = false;
   if (node.index < ctx.definitions->size()) {
-    verdict = walk((*ctx.definitions)[node.index], value, path, ctx, errors);
+    WalkMemo* memo = ctx.memo != nullptr && ctx.memo->is_open() ? ctx.memo : nullptr;
+    if (memo == nullptr || !memo->recall(guard, ctx.mode, path, errors, verdict)) {
+      verdict = walk((*ctx.definitions)[node.index], value, path, ctx, errors);
+      if (memo != nullptr && !*ctx.stop) memo->remember(guard, ctx.mode, verdict, errors, path.size());
+    }
   }
   guard.erase_last();
   return verdict;

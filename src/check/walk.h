@@ -41,6 +41,7 @@ struct RecursionGuard {
   bool insert(Pair pair) {
     if (count == kMaxRecursion) return false;
     active[count++] = pair;
+    ++entered;
     return true;
   }
   // Pairs leave in the reverse order of their insertion.
@@ -51,6 +52,7 @@ struct RecursionGuard {
   // filling 2 KiB would cost every check more than its walk.
   Pair active[kMaxRecursion];
   size_t count = 0;
+  uint64_t entered = 0;  // pairs ever inserted: the check's walks into definitions
 };
 
 // The first fatal exception of one check.
@@ -60,6 +62,7 @@ struct FatalSlot {
 
 class FieldKeys;
 class JsonConversions;
+class WalkMemo;
 
 // The state passed down one walk. Owns nothing: the entry builds it on its
 // stack frame; sub-walks copy it, changing at most the mode.
@@ -76,6 +79,7 @@ struct WalkContext {
   // Field name strs for the record check, kept for the whole check; null:
   // each lookup makes its own.
   FieldKeys* field_keys = nullptr;
+  WalkMemo* memo = nullptr;  // walks remembered by the check, when it keeps them
 
   WalkContext with_mode(WalkMode m) const {
     WalkContext c = *this;

@@ -1,9 +1,11 @@
 // The walk over dicts and JSON objects: the record's first pass, a pure membership test.
+#include <new>
 #include <string_view>
 
 #include "absl/container/flat_hash_set.h"
 #include "absl/strings/string_view.h"
 #include "check/dict_items.h"
+#include "check/test_cost.h"
 #include "check/walk_kinds.h"
 #include "py/text.h"
 
@@ -39,14 +41,15 @@ enum class KeyMatch { Undeclared, Accepted, Rejected };
 // pass of the record check demands.
 struct FieldFinder {
   const SchemaNode& record;
-  const DeclaredKeys* keys = nullptr;
+  const DeclaredKeys* entry = nullptr;  // the record's index entry, if any
+  const DeclaredKeys* keys = nullptr;   // the same, when it names each field once
 
   FieldFinder(const SchemaNode& r, const Precompute& pre) : record(r) {
     if (r.fields().empty()) return;  // dict[K, V]: nothing to find, no index to look up
     auto hit = pre.records.find(&r);
-    if (hit != pre.records.end() && hit->second.positions.size() == r.fields().size()) {
-      keys = &hit->second;
-    }
+    if (hit == pre.records.end()) return;
+    entry = &hit->second;
+    if (entry->positions.size() == r.fields().size()) keys = entry;
   }
 
   uint64_t required_count() const {
@@ -64,20 +67,33 @@ struct FieldFinder {
     return false;
   }
 
-  // Walks `value` against every field named `name`; each required field
-  // that accepts it takes one off `remaining`. `hint` is where the name
-  // stands when the dict follows the declaration order, as dicts built from
-  // the same record usually do: a hit there skips hashing the name.
-  KeyMatch visit(std::string_view name, size_t hint, ValueRef value, Probe& probe,
-                 uint64_t& remaining) const {
-    if (keys != nullptr) {
+  // The position of the field named `name`, or -1; `keys` must be set.
+  // `hints` are where the name likely stands: at the key's own place in the
+  // dict, when the dict follows the declaration order, or right after the
+  // field matched before, when the dict moved one key (a tag put last or
+  // first) elsewhere. A hit there skips hashing the name.
+  int64_t find(std::string_view name, size_t at, size_t after) const {
+    for (size_t hint : {at, after}) {
       if (hint < record.fields().size() && record.fields()[hint].name == name) {
-        return visit_field(record.fields()[hint], value, probe, remaining);
+        return static_cast<int64_t>(hint);
       }
-      auto hit = keys->positions.find(absl::string_view(name.data(), name.size()));
-      if (hit == keys->positions.end()) return KeyMatch::Undeclared;
-      return visit_field(record.fields()[hit->second], value, probe, remaining);
     }
+    auto hit = keys->positions.find(absl::string_view(name.data(), name.size()));
+    return hit == keys->positions.end() ? -1 : static_cast<int64_t>(hit->second);
+  }
+
+  // How dear the test of field `position` (or, for -1, of an undeclared key)
+  // is; Python when the record has no index entry.
+  TestCost cost(int64_t position) const {
+    if (entry == nullptr) return TestCost::Python;
+    if (position >= 0) return entry->costs[static_cast<size_t>(position)];
+    return record.clauses().empty() ? TestCost::Plain : entry->clauses;
+  }
+
+  // Walks `value` against every field named `name` (the scan for records
+  // without a usable index); each required field that accepts it takes one
+  // off `remaining`.
+  KeyMatch visit(std::string_view name, ValueRef value, Probe& probe, uint64_t& remaining) const {
     KeyMatch match = KeyMatch::Undeclared;
     for (const RecordField& field : record.fields()) {
       if (field.name != name) continue;
@@ -94,6 +110,59 @@ struct FieldFinder {
     return KeyMatch::Accepted;
   }
 };
+
+// Tests the first pass puts off: walks that call no user code, held until
+// the end or until a test that may call user code is due, which must then
+// find them done, as in the dict's order. Among themselves, and against the
+// Plain tests taken at once, their order is unobservable, so a record whose
+// tag fails is refused before its deep fields are walked. Held inline and
+// constructed only when held: a first pass allocates and clears nothing.
+template <class Item>
+class PutOff {
+ public:
+  PutOff() = default;
+  PutOff(const PutOff&) = delete;
+  PutOff& operator=(const PutOff&) = delete;
+  ~PutOff() { clear(); }
+
+  // Holds `item`, first running the held ones when there is no room.
+  template <class Test>
+  bool hold(Item item, Test&& test) {
+    if (count_ == kCapacity && !run(test)) return false;
+    new (&slots_[count_++].item) Item(std::move(item));
+    return true;
+  }
+  // Runs and drops every held test, in order; false at the first failure.
+  template <class Test>
+  bool run(Test&& test) {
+    bool verdict = true;
+    for (size_t i = 0; verdict && i < count_; ++i) verdict = test(slots_[i].item);
+    clear();
+    return verdict;
+  }
+
+ private:
+  static constexpr size_t kCapacity = 8;
+  union Slot {
+    Slot() {}
+    ~Slot() {}
+    Item item;
+  };
+  void clear() {
+    for (size_t i = 0; i < count_; ++i) slots_[i].item.~Item();
+    count_ = 0;
+  }
+  Slot slots_[kCapacity];
+  size_t count_ = 0;
+};
+
+// The cost of testing a value now: a Bounded test of an exact builtin value
+// runs none of the user's code.
+TestCost cost_for(TestCost cost, ValueRef value) {
+  if (cost != TestCost::Bounded) return cost;
+  // A parsed value meets Python only as an exact builtin.
+  return value.is_json() || is_builtin_scalar(value.obj) ? TestCost::Plain : TestCost::Python;
+}
 
 // The first catch-all clause that takes both key and value, if any. A
 // clause that takes both natively answers before anything runs Python code.
@@ -126,6 +195,16 @@ bool every_required_named(const SchemaNode& record, PyObject* dict) {
   return true;
 }
 
+// One item of a dict whose test is put off: the field (null for an
+// undeclared key) and new references to the key and value.
+struct HeldItem {
+  const RecordField* field = nullptr;
+  Ref key;
+  Ref value;
+};
+
+bool python_fields_pass(const SchemaNode& record, PyObject* dict, Probe& probe);
+
 // Reads the dict through its storage: a subclass's overridden methods never
 // run. Code run by a member's check may change the dict; that ends the check
 // (for_each_dict_item). Kept out of line, as is json_first_pass: inlined
@@ -151,6 +230,14 @@ bool every_required_named(const SchemaNode& record, PyObject* dict) {
                             ValueRef::python(item.value()), probe);
     });
   }
+  return python_fields_pass(record, dict, probe);
+}
+
+// The first pass of a record with fields. Out of line: the tests it puts off
+// take room on the stack that the recursion through dict[K, V] should not.
+[[gnu::noinline]] bool python_fields_pass(const SchemaNode& record, PyObject* dict,
+                                          Probe& probe) {
+  const WalkContext& ctx = probe.ctx;
   const FieldFinder finder(record, *ctx.precompute);
   uint64_t remaining = finder.required_count();
   // Exact str keys of one dict never share a text, so counting them counts
@@ -158,24 +245,59 @@ bool every_required_named(const SchemaNode& record, PyObject* dict) {
   // sit beside a key of the same text; once such a key has counted, a count
   // of zero is confirmed by name before it is believed.
   bool counted_subclass = false;
-  size_t position = 0;
-  const bool completed = for_each_dict_item(dict, ctx, [&](DictItem& item) {
-    probe.item = &item;
-    PyObject* key = item.key();
-    PyObject* value = item.value();
-    KeyMatch match = KeyMatch::Undeclared;
-    std::string_view text;  // a str without UTF-8 text (a lone surrogate) names no field
-    if (PyUnicode_Check(key) && utf8_view(key, text)) {
-      match = finder.visit(text, position, ValueRef::python(value), probe, remaining);
-      counted_subclass |= match == KeyMatch::Accepted && !PyUnicode_CheckExact(key);
-    }
-    ++position;
-    if (match == KeyMatch::Undeclared) {
+  auto test = [&](const RecordField* field, PyObject* key, PyObject* value) {
+    if (field == nullptr) {
       return clauses_accept(record, ValueRef::python(key), ValueRef::python(value), probe);
     }
-    return match == KeyMatch::Accepted;
+    if (FieldFinder::visit_field(*field, ValueRef::python(value), probe, remaining) ==
+        KeyMatch::Rejected) {
+      return false;
+    }
+    counted_subclass |= !PyUnicode_CheckExact(key);
+    return true;
+  };
+  auto test_held = [&](const HeldItem& held) {
+    probe.item = nullptr;  // the held item owns its key and value
+    return test(held.field, held.key.get(), held.value.get());
+  };
+  PutOff<HeldItem> later;
+  size_t position = 0;  // of the key in the dict
+  size_t after = 0;     // of the field after the one the last key named
+  const bool completed = for_each_dict_item(dict, ctx, [&](DictItem& item) {
+    PyObject* key = item.key();
+    PyObject* value = item.value();
+    std::string_view text;  // a str without UTF-8 text (a lone surrogate) names no field
+    const bool named = PyUnicode_Check(key) && utf8_view(key, text);
+    if (finder.keys == nullptr) {
+      probe.item = &item;
+      KeyMatch match = KeyMatch::Undeclared;
+      if (named) {
+        match = finder.visit(text, ValueRef::python(value), probe, remaining);
+        counted_subclass |= match == KeyMatch::Accepted && !PyUnicode_CheckExact(key);
+      }
+      if (match == KeyMatch::Undeclared) {
+        return clauses_accept(record, ValueRef::python(key), ValueRef::python(value), probe);
+      }
+      return match == KeyMatch::Accepted;
+    }
+    const int64_t at = named ? finder.find(text, position, after) : -1;
+    ++position;
+    after = static_cast<size_t>(at + 1);
+    const RecordField* field = at < 0 ? nullptr : &record.fields()[static_cast<size_t>(at)];
+    switch (cost_for(finder.cost(at), ValueRef::python(value))) {
+      case TestCost::Pure:
+        return later.hold(HeldItem{field, Ref::borrow(key), Ref::borrow(value)}, test_held);
+      case TestCost::Python:
+        if (!later.run(test_held)) return false;
+        break;
+      case TestCost::Plain:
+      case TestCost::Bounded:
+        break;
+    }
+    probe.item = &item;
+    return test(field, key, value);
   });
-  if (!completed || remaining != 0) return false;
+  if (!completed || !later.run(test_held) || remaining != 0) return false;
   return !counted_subclass || every_required_named(record, dict);
 }
 
@@ -213,15 +335,35 @@ class LastOccurrence {
                                        const WalkContext& ctx) {
   if (object.kind != json::Kind::Object) return false;
   Probe probe(ctx);
-  for (const RecordField& field : record.fields()) {
+  const FieldFinder finder(record, *ctx.precompute);
+  struct Held {
+    const SchemaNode* node = nullptr;
+    const json::Value* value = nullptr;
+  };
+  auto test = [&](const Held& held) { return probe.accepts(*held.node, ValueRef::parsed(held.value)); };
+  PutOff<Held> later;
+  for (size_t i = 0; i < record.fields().size(); ++i) {
+    const RecordField& field = record.fields()[i];
     const json::Value* member = last_member(object, field.name);
     if (member == nullptr) {
       if (field.required) return false;
       continue;
     }
-    if (!probe.accepts(field.node, ValueRef::parsed(member))) return false;
+    const Held held{&field.node, member};
+    switch (cost_for(finder.cost(static_cast<int64_t>(i)), ValueRef::parsed(member))) {
+      case TestCost::Pure:
+        if (!later.hold(held, test)) return false;
+        continue;
+      case TestCost::Python:
+        if (!later.run(test)) return false;
+        break;
+      case TestCost::Plain:
+      case TestCost::Bounded:
+        break;
+    }
+    if (!test(held)) return false;
   }
-  const FieldFinder finder(record, *ctx.precompute);
+  if (!later.run(test)) return false;
   LastOccurrence last(object);
   // From the end, so that `last` meets each key's final occurrence first.
   for (size_t i = object.size; i > 0; --i) {

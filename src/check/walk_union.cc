@@ -4,7 +4,9 @@
 #include <string_view>
 
 #include "absl/strings/string_view.h"
+#include "check/dict_items.h"
 #include "check/json_values.h"
+#include "check/memo.h"
 #include "check/walk_kinds.h"
 #include "errors/records.h"
 #include "py/text.h"
@@ -49,6 +51,230 @@ FastAnswer literal_fast_path(const SchemaNode& node, ValueRef value, const WalkC
   return FastAnswer::Unknown;
 }
 
+// The members of a tagged union that the value's tag leaves in play: the
+// tagged members whose literals hold its text (null: none of them), and every
+// member that is not tagged.
+struct TagPick {
+  const TagIndex* index = nullptr;
+  const std::vector<uint32_t>* members = nullptr;
+  size_t next = 0;
+  Ref tag;  // the tag's str, whose text the pick was made from
+
+  // Whether member i may accept; asked for each member in order.
+  bool in_play(size_t i) {
+    if (index == nullptr || !index->tagged[i]) return true;
+    if (members == nullptr || next == members->size() || (*members)[next] != i) return false;
+    ++next;
+    return true;
+  }
+};
+
+// The value under the tag's key: in a dict the first key with that text (the
+// key most dicts of these records hold at the tag's declared position), in
+// a JSON object the last member, as the record's own pass reads them.
+// Returns false when the tag cannot decide: the tag is a str without UTF-8
+// text, which only the literals' own comparison can judge.
+bool tag_text(const TagIndex& index, ValueRef value, std::string_view& text, bool& found,
+              Ref& item) {
+  found = false;
+  if (value.is_json()) {
+    const json::Value& object = *value.json;
+    for (size_t i = object.size; i > 0; --i) {
+      const json::Member& member = object.members[i - 1];
+      if (member.key != index.key) continue;
+      if (member.value.kind == json::Kind::String) {
+        text = std::string_view(member.value.text, member.value.size);
+        found = true;
+      }
+      return true;
+    }
+    return true;
+  }
+  PyObject* dict = value.obj;
+  // One step of the dict's iteration at `pos`; on the tag's key, takes its value.
+  enum class Step { End, Other, Tag };
+  auto step = [&](Py_ssize_t& pos) {
+    DictItem entry;
+    if (!entry.next(dict, pos)) return Step::End;
+    std::string_view name;
+    if (!PyUnicode_Check(entry.key()) || !utf8_view(entry.key(), name) || name != index.key) {
+      return Step::Other;
+    }
+    item = Ref::borrow(entry.value());
+    return Step::Tag;
+  };
+  // Where dicts of these records put the tag: its declared place, or last.
+  Py_ssize_t pos = index.hint;
+  bool hit = step(pos) == Step::Tag;
+  pos = PyDict_GET_SIZE(dict) - 1;
+  hit = hit || (pos > 0 && step(pos) == Step::Tag);
+  for (pos = 0; !hit;) {
+    const Step next = step(pos);
+    if (next == Step::End) break;
+    hit = next == Step::Tag;
+  }
+  if (!hit || !PyUnicode_CheckExact(item.get())) return true;  // no tagged member accepts
+  if (!utf8_view(item.get(), text)) return false;
+  found = true;
+  return true;
+}
+
+// The pick of a union with a tag index, for a dict or JSON object.
+TagPick pick_by_tag(const SchemaNode& node, ValueRef value, const WalkContext& ctx) {
+  TagPick pick;
+  const auto& tags = ctx.precompute->tags;
+  const bool object = value.is_json() ? value.json->kind == json::Kind::Object
+                                      : PyDict_Check(value.obj) != 0;
+  if (!object) return pick;
+  auto hit = tags.find(&node);
+  if (hit == tags.end()) return pick;
+  std::string_view text;
+  bool found = false;
+  if (!tag_text(hit->second, value, text, found, pick.tag)) return pick;
+  pick.index = &hit->second;
+  if (found) {
+    auto chosen = pick.index->members.find(absl::string_view(text.data(), text.size()));
+    if (chosen != pick.index->members.end()) pick.members = &chosen->second;
+  }
+  return pick;
+}
+
+// How a member answers on what no user code can change: the value's type,
+// or the text of an exact str literal. Unknown: only a walk can tell.
+enum class AtOnce { Accepts, Rejects, Unknown };
+
+AtOnce literal_at_once(const SchemaNode& member, ValueRef value, const WalkContext& ctx) {
+  PyObject* literal = ctx.pool->get(member.index);
+  if (literal == nullptr) return AtOnce::Rejects;
+  if (value.is_json()) {
+    switch (json_literal_equals(*value.json, literal)) {
+      case Decision::Yes:
+        return AtOnce::Accepts;
+      case Decision::No:
+        return AtOnce::Rejects;
+      case Decision::Unknown:
+        return AtOnce::Unknown;
+    }
+    return AtOnce::Unknown;
+  }
+  if (Py_TYPE(value.obj) != Py_TYPE(literal)) return AtOnce::Rejects;
+  std::string_view text;
+  std::string_view want;
+  if (!PyUnicode_CheckExact(literal) || !utf8_view(value.obj, text) || !utf8_view(literal, want)) {
+    return AtOnce::Unknown;
+  }
+  return text == want ? AtOnce::Accepts : AtOnce::Rejects;
+}
+
+AtOnce decide_at_once(const SchemaNode& member, ValueRef value, const WalkContext& ctx) {
+  if (accepts_at_once(member, value)) return AtOnce::Accepts;
+  const json::Value* j = value.json;
+  PyObject* o = value.obj;
+  bool fits = false;  // the value is of the member's container type
+  switch (member.kind) {
+    case NodeKind::Anything:
+    case NodeKind::Any:
+      return AtOnce::Accepts;
+    case NodeKind::Nothing:
+    case NodeKind::NoneType:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+    case NodeKind::Placeholder:
+      return AtOnce::Rejects;
+    case NodeKind::Literal:
+      return literal_at_once(member, value, ctx);
+    case NodeKind::Sequence:
+      fits = j ? !member.tuple && j->kind == json::Kind::Array
+               : (member.tuple ? PyTuple_Check(o) : PyList_Check(o));
+      break;
+    case NodeKind::Set:
+      fits = !j && PySet_Check(o);
+      break;
+    case NodeKind::FrozenSet:
+      fits = !j && PyFrozenSet_Check(o);
+      break;
+    case NodeKind::Record:
+      fits = j ? j->kind == json::Kind::Object : PyDict_Check(o);
+      break;
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+    case NodeKind::Refinement:
+    case NodeKind::Ref:
+      return AtOnce::Unknown;
+  }
+  return fits ? AtOnce::Unknown : AtOnce::Rejects;
+}
+
+// The first pass: whether some member accepts, the members tried in order,
+// each in Membership mode. Shortcuts skip only members whose tests could
+// call no user code: the calls a walk makes stay the same.
+// Walks the members in order, each in Membership mode, skipping those that
+// `pick` (if any) leaves out of play; true at the first that accepts.
+bool members_accept(const SchemaNode& node, ValueRef value, const WalkContext& ctx,
+                    TagPick* pick) {
+  const WalkContext probe = ctx.with_mode(WalkMode::Membership);
+  Path probe_path;
+  ErrorList probe_errors;
+  for (size_t i = 0; i < node.members().size(); ++i) {
+    if (pick != nullptr && !pick->in_play(i)) continue;
+    const SchemaNode& member = node.members()[i];
+    if (accepts_at_once(member, value)) return true;
+    const uint64_t entered = ctx.guard->entered;
+    if (walk(member, value, probe_path, probe, probe_errors)) return true;
+    // Walks below the member's own definition were wasted, and the next
+    // member may make them again.
+    const uint64_t visits = ctx.guard->entered - entered;
+    if (visits > 1 && ctx.memo != nullptr) ctx.memo->note_waste(visits - 1, *ctx.guard);
+  }
+  return false;
+}
+
+// The members of a tagged union that its tag leaves in play, or false in
+// `decided` when the tag cannot tell. Out of line, as is the walk it leads
+// to: the recursion through untagged unions keeps its frames small.
+[[gnu::noinline]] bool tagged_members_accept(const SchemaNode& node, ValueRef value,
+                                             const WalkContext& ctx, bool& decided) {
+  TagPick pick = pick_by_tag(node, value, ctx);
+  decided = pick.index != nullptr;
+  return decided && members_accept(node, value, ctx, &pick);
+}
+
+// The first pass: whether some member accepts, the members tried in order,
+// each in Membership mode. Shortcuts skip only members whose tests could
+// call no user code: the calls a walk makes stay the same.
+bool some_member_accepts(const SchemaNode& node, ValueRef value, const WalkContext& ctx) {
+  // In a small union, members that the value's type or text alone decide
+  // cost less than any lookup, taken in order while those before them fail
+  // without a walk.
+  if (node.members().size() <= kTypeProbeMembers) {
+    bool all_rejected = true;
+    for (const SchemaNode& member : node.members()) {
+      const AtOnce answer = decide_at_once(member, value, ctx);
+      if (answer == AtOnce::Accepts) return true;
+      if (answer == AtOnce::Unknown) {
+        all_rejected = false;
+        break;
+      }
+    }
+    if (all_rejected) return false;
+  }
+  if (!ctx.precompute->tags.empty()) {
+    bool decided = false;
+    const bool accepted = tagged_members_accept(node, value, ctx, decided);
+    if (decided) return accepted;
+  }
+  // The sets answer exactly where they answer at all.
+  const FastAnswer fast = literal_fast_path(node, value, ctx);
+  if (fast != FastAnswer::Unknown) return fast == FastAnswer::Yes;
+  return members_accept(node, value, ctx, nullptr);
+}
+
 // How far into the value a branch got before failing, relative to the union.
 size_t branch_score(const ErrorList& records, size_t base) {
   size_t deepest = 0;
@@ -74,6 +300,7 @@ size_t branch_score(const ErrorList& records, size_t base) {
 [[gnu::cold, gnu::noinline]] void explain_union(const SchemaNode& node, ValueRef value,
                                                 Path& path, const WalkContext& ctx,
                                                 ErrorList& errors) {
+  if (ctx.memo != nullptr) ctx.memo->open(*ctx.guard);  // the branches walk again what failed
   const WalkContext collect = ctx.with_mode(WalkMode::Collect);
   const size_t base = path.size();
   const size_t scored = std::min(node.members().size(), kScoredBranches);
@@ -100,25 +327,7 @@ size_t branch_score(const ErrorList& records, size_t base) {
 
 bool walk_union(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
                 ErrorList& errors) {
-  // A member that the type alone decides costs less than a set lookup in a
-  // small union; like the sets, it answers the first pass exactly.
-  if (node.members().size() <= kTypeProbeMembers) {
-    for (const SchemaNode& member : node.members()) {
-      if (accepts_at_once(member, value)) return true;
-    }
-  }
-  // The sets answer the first pass exactly, so every mode may ask them.
-  const FastAnswer fast = literal_fast_path(node, value, ctx);
-  if (fast == FastAnswer::Yes) return true;
-  if (fast == FastAnswer::Unknown) {
-    const WalkContext probe = ctx.with_mode(WalkMode::Membership);
-    Path probe_path;
-    ErrorList probe_errors;
-    for (const SchemaNode& member : node.members()) {
-      if (accepts_at_once(member, value)) return true;
-      if (walk(member, value, probe_path, probe, probe_errors)) return !*ctx.stop;
-    }
-  }
+  if (some_member_accepts(node, value, ctx)) return !*ctx.stop;
   if (ctx.collecting() && !*ctx.stop) explain_union(node, value, path, ctx, errors);
   return false;
 }

@@ -15,10 +15,25 @@
 
 namespace qx {
 
+// What testing a value against a node may do, ordered from cheapest to
+// dearest; a node costs at least what its parts do.
+enum class TestCost : uint8_t {
+  Plain,    // decided on the value itself, never calling code the user wrote
+  Bounded,  // Plain for an exact builtin value; a subclass may bring its own
+            // comparison, length or modulo
+  Pure,     // walks into the value (items, fields, recursion) but never calls user code
+  Python,   // may call user code: a predicate, isinstance, an attribute, a foreign __eq__
+};
+
 // A record's declared field names to field positions, and how many fields are required.
+// `costs` (by field position) and `clauses` tell the first pass which tests
+// it may take early: the verdict is a conjunction, so where no user code can
+// run the order in which the tests are taken is unobservable.
 struct DeclaredKeys {
   absl::flat_hash_map<std::string, uint32_t> positions;
   uint64_t required = 0;
+  std::vector<TestCost> costs;
+  TestCost clauses = TestCost::Python;
 };
 
 // The exact-int values (fitting 64 bits) and exact-str texts of a union
@@ -28,6 +43,17 @@ struct LiteralSets {
   absl::flat_hash_set<std::string> strs;
 };
 
+// A union whose record members are told apart by one key: each of them
+// requires it, with a value that only str literals accept, and none can call
+// user code, so skipping the members whose literals the value's tag is not
+// is unobservable.
+struct TagIndex {
+  std::string key;
+  uint32_t hint = 0;         // the key's position in the first tagged member
+  std::vector<bool> tagged;  // by member: told apart by the key
+  absl::flat_hash_map<std::string, std::vector<uint32_t>> members;  // tag text -> members, in order
+};
+
 // An accelerator, never a source of truth: a missing entry sends the walk
 // down its slower road with the same verdict. Keys are addresses of nodes
 // inside one CompiledSchema, so an index never moves to another schema.
@@ -35,6 +61,9 @@ struct Precompute {
   absl::flat_hash_map<const SchemaNode*, DeclaredKeys> records;  // keyed by Record node
   absl::flat_hash_map<const SchemaNode*, LiteralSets> unions;    // keyed by Union node
   absl::flat_hash_map<std::string, std::unique_ptr<re2::RE2>> patterns;  // keyed by pattern text
+  absl::flat_hash_map<const SchemaNode*, TagIndex> tags;                 // keyed by Union node
+  // No node calls user code while every value it meets is an exact builtin.
+  bool builtin_values_run_no_python = false;
   // Each Regex constraint's entry of `patterns`, sorted by the constraint's
   // address: a check finds its regex by a short search, hashing no text.
   std::vector<std::pair<const Constraint*, const re2::RE2*>> regexes;

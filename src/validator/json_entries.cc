@@ -7,6 +7,7 @@
 #include "check/check.h"
 #include "check/json_values.h"
 #include "check/checked_parse.h"
+#include "check/memo.h"
 #include "check/precompute.h"
 #include "check/walk.h"
 #include "errors/records.h"
@@ -111,9 +112,10 @@ Result<bool> is_valid_json_impl(const CompiledSchema& schema, PyObject* data) {
   Path path;
   ErrorList errors;
   JsonConversions conversions;
-  const WalkContext ctx{
-      &schema.pool,         &schema.definitions, &precompute, &guard, &fatal, &stop,
-      WalkMode::Membership, &conversions};
+  WalkMemo memo(nullptr, schema, precompute);
+  WalkContext ctx{&schema.pool,         &schema.definitions, &precompute, &guard, &fatal, &stop,
+                  WalkMode::Membership, &conversions};
+  ctx.memo = &memo;
   const bool member = walk(schema.root, ValueRef::parsed(&tree.root), path, ctx, errors);
   if (fatal.exception) return Error::from(std::move(fatal.exception));
   return member;
