@@ -6,7 +6,61 @@
 
 namespace qx {
 
-SchemaNode::~SchemaNode() = default;
+const std::vector<SchemaNode> kNoNodes;
+const std::vector<RecordField> kNoFields;
+const std::vector<Clause> kNoClauses;
+const std::vector<Constraint> kNoConstraints;
+
+SchemaNode& SchemaNode::operator=(SchemaNode&& other) noexcept {
+  if (this == &other) return *this;
+  // `other` may live inside this node's own payload (a node replaced by its
+  // own child): the old payload goes only once `other` has been read.
+  SchemaNode old(std::move(*this));
+  kind = other.kind;
+  tuple = other.tuple;
+  index = other.index;
+  payload_ = other.payload_;
+  other.payload_ = nullptr;
+  return *this;
+}
+
+void SchemaNode::release_payload() noexcept {
+  switch (kind) {
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::Nothing:
+    case NodeKind::NoneType:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+    case NodeKind::Literal:
+    case NodeKind::Instance:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      break;
+    case NodeKind::Sequence:
+      delete static_cast<ItemShape*>(payload_);
+      break;
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Complement:
+    case NodeKind::Refinement:
+      delete static_cast<ChildPayload*>(payload_);
+      break;
+    case NodeKind::Record:
+    case NodeKind::Object:
+      delete static_cast<RecordPayload*>(payload_);
+      break;
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+      delete static_cast<std::vector<SchemaNode>*>(payload_);
+      break;
+  }
+  payload_ = nullptr;
+}
+
 ItemShape::~ItemShape() = default;
 
 SchemaNode make_leaf(NodeKind kind) { return SchemaNode(kind); }
@@ -19,41 +73,39 @@ SchemaNode make_indexed(NodeKind kind, uint64_t index) {
 
 SchemaNode make_boxed(NodeKind kind, SchemaNode child) {
   SchemaNode n(kind);
-  n.child_ = std::make_unique<SchemaNode>(std::move(child));
+  n.payload_ = new ChildPayload{std::move(child), {}};
   return n;
 }
 
 SchemaNode make_sequence(bool tuple, ItemShape shape) {
   SchemaNode n(NodeKind::Sequence);
   n.tuple = tuple;
-  n.shape_ = std::make_unique<ItemShape>(std::move(shape));
+  n.payload_ = new ItemShape(std::move(shape));
   return n;
 }
 
 SchemaNode make_record(std::vector<RecordField> fields, std::vector<Clause> clauses) {
   SchemaNode n(NodeKind::Record);
-  n.fields_ = std::move(fields);
-  n.clauses_ = std::move(clauses);
+  n.payload_ = new RecordPayload{std::move(fields), std::move(clauses)};
   return n;
 }
 
 SchemaNode make_members(NodeKind kind, std::vector<SchemaNode> members) {
   SchemaNode n(kind);
-  n.members_ = std::move(members);
+  n.payload_ = new std::vector<SchemaNode>(std::move(members));
   return n;
 }
 
 SchemaNode make_object(uint64_t class_index, std::vector<RecordField> attributes) {
   SchemaNode n(NodeKind::Object);
   n.index = class_index;
-  n.fields_ = std::move(attributes);
+  n.payload_ = new RecordPayload{std::move(attributes), {}};
   return n;
 }
 
 SchemaNode make_refinement(SchemaNode base, std::vector<Constraint> constraints) {
   SchemaNode n(NodeKind::Refinement);
-  n.child_ = std::make_unique<SchemaNode>(std::move(base));
-  n.constraints_ = std::move(constraints);
+  n.payload_ = new ChildPayload{std::move(base), std::move(constraints)};
   return n;
 }
 
@@ -75,26 +127,21 @@ ItemShape make_parts_shape(ShapeKind kind, std::vector<ItemShape> parts) {
   return s;
 }
 
-SchemaNode take_child(SchemaNode& node) { return std::move(*node.child_); }
+SchemaNode take_child(SchemaNode& node) { return std::move(node.mutable_child()); }
 
-std::vector<SchemaNode> take_members(SchemaNode& node) { return std::move(node.members_); }
+std::vector<SchemaNode> take_members(SchemaNode& node) {
+  return std::move(node.mutable_members());
+}
 
-std::vector<Constraint> take_constraints(SchemaNode& node) { return std::move(node.constraints_); }
+std::vector<Constraint> take_constraints(SchemaNode& node) {
+  return std::move(static_cast<ChildPayload*>(node.payload_)->constraints);
+}
 
 // ---- clone -----------------------------------------------------------------
 
 SchemaNode clone_schema_node(const SchemaNode& node) {
   ensure_stack();
-  SchemaNode n(node.kind);
-  n.tuple = node.tuple;
-  n.index = node.index;
-  if (node.child_) n.child_ = std::make_unique<SchemaNode>(clone_schema_node(node.child()));
-  if (node.shape_) n.shape_ = std::make_unique<ItemShape>(clone_item_shape(node.shape()));
-  n.members_ = clone_schema_node_vec(node.members());
-  n.fields_ = clone_record_fields(node.fields());
-  n.clauses_ = clone_clauses(node.clauses());
-  n.constraints_ = clone_constraint_vec(node.constraints());
-  return n;
+  return map_children(node, clone_schema_node, clone_constraint_vec);
 }
 
 ItemShape clone_item_shape(const ItemShape& shape) {

@@ -65,48 +65,65 @@ struct Constraint {
 // exclusively, Python objects are named by pool index and recursion by
 // definition index, so trees are copied, compared and hashed without the
 // interpreter. Built trees are immutable ("Get. No set."): only the
-// constructors below and the rewrites of schema/ write a node. The payload
-// of each kind:
+// constructors below write a node. The payload of each kind:
 //   Literal, Instance, Object: `index` is a pool index
 //   Ref: `index` is a definition index; Placeholder: `index` is the recursive id
 //   Sequence: `tuple`, `shape()`
 //   Set, FrozenSet, Complement: `child()`; Refinement: `child()` (base), `constraints()`
 //   Record: `fields()`, `clauses()`; Object: `index`, `fields()` (attributes)
 //   Union, Intersection: `members()`
-// The readers of a payload a kind does not have see an empty list.
+// A list a kind does not have reads as empty; `child()` and `shape()` are
+// read only on kinds that have them.
+//
+// A node is three words: the kind, the index and one pointer to a payload
+// allocated only for the kinds that carry more, so that leaves, member
+// lists and field lists stay small and dense.
 struct SchemaNode {
   NodeKind kind = NodeKind::Anything;
   bool tuple = false;
   uint64_t index = 0;
 
   SchemaNode() = default;
-  explicit SchemaNode(NodeKind k);
-  SchemaNode(SchemaNode&&) noexcept = default;
-  SchemaNode& operator=(SchemaNode&&) noexcept = default;
-  ~SchemaNode();
+  explicit SchemaNode(NodeKind k) : kind(k) {}  // kinds without a payload
+  SchemaNode(SchemaNode&& other) noexcept
+      : kind(other.kind), tuple(other.tuple), index(other.index), payload_(other.payload_) {
+    other.payload_ = nullptr;
+  }
+  SchemaNode& operator=(SchemaNode&& other) noexcept;
+  ~SchemaNode() {
+    if (payload_ != nullptr) release_payload();
+  }
 
-  const SchemaNode& child() const { return *child_; }
-  const ItemShape& shape() const { return *shape_; }
-  const std::vector<SchemaNode>& members() const { return members_; }
-  const std::vector<RecordField>& fields() const { return fields_; }
-  const std::vector<Clause>& clauses() const { return clauses_; }
-  const std::vector<Constraint>& constraints() const { return constraints_; }
+  const SchemaNode& child() const;
+  const ItemShape& shape() const;
+  const std::vector<SchemaNode>& members() const;
+  const std::vector<RecordField>& fields() const;
+  const std::vector<Clause>& clauses() const;
+  const std::vector<Constraint>& constraints() const;
 
   // For the builder's in-place binding of recursive placeholders only: a
   // finished tree is never written.
-  SchemaNode& mutable_child() { return *child_; }
-  ItemShape& mutable_shape() { return *shape_; }
-  std::vector<SchemaNode>& mutable_members() { return members_; }
-  std::vector<RecordField>& mutable_fields() { return fields_; }
-  std::vector<Clause>& mutable_clauses() { return clauses_; }
+  SchemaNode& mutable_child();
+  ItemShape& mutable_shape();
+  std::vector<SchemaNode>& mutable_members();
+  std::vector<RecordField>& mutable_fields();
+  std::vector<Clause>& mutable_clauses();
 
-  // Storage, written only by the constructors and rewrites of schema/.
-  std::unique_ptr<SchemaNode> child_;
-  std::unique_ptr<ItemShape> shape_;
-  std::vector<SchemaNode> members_;
-  std::vector<RecordField> fields_;
-  std::vector<Clause> clauses_;
-  std::vector<Constraint> constraints_;
+ private:
+  friend SchemaNode make_boxed(NodeKind kind, SchemaNode child);
+  friend SchemaNode make_sequence(bool tuple, ItemShape shape);
+  friend SchemaNode make_record(std::vector<RecordField> fields, std::vector<Clause> clauses);
+  friend SchemaNode make_members(NodeKind kind, std::vector<SchemaNode> members);
+  friend SchemaNode make_object(uint64_t class_index, std::vector<RecordField> attributes);
+  friend SchemaNode make_refinement(SchemaNode base, std::vector<Constraint> constraints);
+  friend std::vector<Constraint> take_constraints(SchemaNode& node);
+
+  void release_payload() noexcept;
+
+  // Set, FrozenSet, Complement, Refinement: ChildPayload; Sequence: ItemShape;
+  // Record, Object: RecordPayload; Union, Intersection: std::vector<SchemaNode>;
+  // every other kind: null.
+  void* payload_ = nullptr;
 };
 
 // The elements of a Sequence as a regular expression over element nodes.
@@ -138,10 +155,65 @@ struct Clause {
   SchemaNode value;
 };
 
-// Defined only once RecordField and Clause are complete: the member vectors'
-// cleanup on a throwing constructor needs their element types (libc++ and
-// clang insist even where libstdc++ under GCC lets it pass).
-inline SchemaNode::SchemaNode(NodeKind k) : kind(k) {}
+// The payloads behind SchemaNode's pointer. A Set, FrozenSet or Complement
+// leaves `constraints` empty and an Object leaves `clauses` empty, so each
+// list is found behind the pointer without asking which of the kinds it is.
+struct ChildPayload {
+  SchemaNode child;
+  std::vector<Constraint> constraints;
+};
+struct RecordPayload {
+  std::vector<RecordField> fields;
+  std::vector<Clause> clauses;
+};
+
+// The lists that kinds without them read.
+extern const std::vector<SchemaNode> kNoNodes;
+extern const std::vector<RecordField> kNoFields;
+extern const std::vector<Clause> kNoClauses;
+extern const std::vector<Constraint> kNoConstraints;
+
+inline bool has_record_payload(NodeKind kind) {
+  return kind == NodeKind::Record || kind == NodeKind::Object;
+}
+inline bool has_members_payload(NodeKind kind) {
+  return kind == NodeKind::Union || kind == NodeKind::Intersection;
+}
+
+inline const SchemaNode& SchemaNode::child() const {
+  return static_cast<const ChildPayload*>(payload_)->child;
+}
+inline const ItemShape& SchemaNode::shape() const {
+  return *static_cast<const ItemShape*>(payload_);
+}
+inline const std::vector<SchemaNode>& SchemaNode::members() const {
+  if (!has_members_payload(kind)) return kNoNodes;
+  return *static_cast<const std::vector<SchemaNode>*>(payload_);
+}
+inline const std::vector<RecordField>& SchemaNode::fields() const {
+  if (!has_record_payload(kind)) return kNoFields;
+  return static_cast<const RecordPayload*>(payload_)->fields;
+}
+inline const std::vector<Clause>& SchemaNode::clauses() const {
+  if (!has_record_payload(kind)) return kNoClauses;
+  return static_cast<const RecordPayload*>(payload_)->clauses;
+}
+inline const std::vector<Constraint>& SchemaNode::constraints() const {
+  if (kind != NodeKind::Refinement) return kNoConstraints;
+  return static_cast<const ChildPayload*>(payload_)->constraints;
+}
+
+inline SchemaNode& SchemaNode::mutable_child() { return static_cast<ChildPayload*>(payload_)->child; }
+inline ItemShape& SchemaNode::mutable_shape() { return *static_cast<ItemShape*>(payload_); }
+inline std::vector<SchemaNode>& SchemaNode::mutable_members() {
+  return *static_cast<std::vector<SchemaNode>*>(payload_);
+}
+inline std::vector<RecordField>& SchemaNode::mutable_fields() {
+  return static_cast<RecordPayload*>(payload_)->fields;
+}
+inline std::vector<Clause>& SchemaNode::mutable_clauses() {
+  return static_cast<RecordPayload*>(payload_)->clauses;
+}
 
 // ---- Constructors ---------------------------------------------------------
 

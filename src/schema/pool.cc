@@ -87,8 +87,27 @@ ItemShape remap_item_shape(const ItemShape& shape, const std::vector<uint64_t>& 
 SchemaNode remap_node(const SchemaNode& node, const std::vector<uint64_t>& table,
                       uint64_t offset) {
   ensure_stack();
-  SchemaNode n(node.kind);
-  n.tuple = node.tuple;
+  const auto remap_constraints = [&](const std::vector<Constraint>& constraints) {
+    std::vector<Constraint> out = constraints;
+    for (Constraint& c : out) {
+      switch (c.kind) {
+        case ConstraintKind::Ge:
+        case ConstraintKind::Gt:
+        case ConstraintKind::Le:
+        case ConstraintKind::Lt:
+        case ConstraintKind::MultipleOf:
+        case ConstraintKind::Predicate:
+          c.value = map_index(table, c.value);
+          break;
+        case ConstraintKind::MinLen:
+        case ConstraintKind::MaxLen:
+        case ConstraintKind::Regex:
+          break;
+      }
+    }
+    return out;
+  };
+  SchemaNode n = map_children(node, Remap{table, offset}, remap_constraints);
   switch (node.kind) {
     case NodeKind::Literal:
     case NodeKind::Instance:
@@ -116,31 +135,7 @@ SchemaNode remap_node(const SchemaNode& node, const std::vector<uint64_t>& table
     case NodeKind::Complement:
     case NodeKind::Refinement:
     case NodeKind::Placeholder:
-      n.index = node.index;
       break;
-  }
-  if (node.child_) n.child_ = std::make_unique<SchemaNode>(remap_node(node.child(), table, offset));
-  if (node.shape_)
-    n.shape_ = std::make_unique<ItemShape>(remap_item_shape(node.shape(), table, offset));
-  n.members_ = remap_node_vec(node.members(), table, offset);
-  n.fields_ = remap_record_fields(node.fields(), table, offset);
-  n.clauses_ = map_clauses(node.clauses(), Remap{table, offset});
-  n.constraints_ = node.constraints();
-  for (Constraint& c : n.constraints_) {
-    switch (c.kind) {
-      case ConstraintKind::Ge:
-      case ConstraintKind::Gt:
-      case ConstraintKind::Le:
-      case ConstraintKind::Lt:
-      case ConstraintKind::MultipleOf:
-      case ConstraintKind::Predicate:
-        c.value = map_index(table, c.value);
-        break;
-      case ConstraintKind::MinLen:
-      case ConstraintKind::MaxLen:
-      case ConstraintKind::Regex:
-        break;
-    }
   }
   return n;
 }

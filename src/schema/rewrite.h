@@ -1,4 +1,4 @@
-// Tree rewrites shared by clone, import, simplify, open and close: shapes, fields, clauses and member lists mapped node by node.
+// Tree rewrites shared by clone, import, simplify, open and close: nodes, shapes, fields, clauses and member lists mapped node by node.
 #pragma once
 
 #include <vector>
@@ -56,6 +56,48 @@ std::vector<SchemaNode> map_nodes(const std::vector<SchemaNode>& nodes, const F&
   out.reserve(nodes.size());
   for (const SchemaNode& n : nodes) out.push_back(f(n));
   return out;
+}
+
+// A node of the same kind, flag and index whose child nodes are `f` of the
+// old ones and whose constraints are `g(const std::vector<Constraint>&)` of
+// the old ones.
+template <class F, class G>
+SchemaNode map_children(const SchemaNode& node, const F& f, const G& g) {
+  switch (node.kind) {
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::Nothing:
+    case NodeKind::NoneType:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+    case NodeKind::Literal:
+    case NodeKind::Instance:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      break;
+    case NodeKind::Sequence:
+      return make_sequence(node.tuple, map_item_shape(node.shape(), f));
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Complement:
+      return make_boxed(node.kind, f(node.child()));
+    case NodeKind::Record:
+      return make_record(map_fields(node.fields(), f), map_clauses(node.clauses(), f));
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+      return make_members(node.kind, map_nodes(node.members(), f));
+    case NodeKind::Object:
+      return make_object(node.index, map_fields(node.fields(), f));
+    case NodeKind::Refinement:
+      return make_refinement(f(node.child()), g(node.constraints()));
+  }
+  SchemaNode leaf(node.kind);
+  leaf.tuple = node.tuple;
+  leaf.index = node.index;
+  return leaf;
 }
 
 }  // namespace qx
