@@ -109,8 +109,9 @@ PyObject* as_python(ValueRef value, Ref& holder, const WalkContext& ctx) {
 
 [[gnu::noinline]] bool walk_intersection(const SchemaNode& node, ValueRef value, Path& path,
                        const WalkContext& ctx, ErrorList& errors) {
-  return all_pass(node.members().size(), ctx,
-                  [&](size_t i) { return walk(node.members()[i], value, path, ctx, errors); });
+  const std::vector<SchemaNode>& members = node.members();
+  return all_pass(members.size(), ctx,
+                  [&](size_t i) { return walk(members[i], value, path, ctx, errors); });
 }
 
 // The constraints of a refinement on a parsed value, in Membership mode: each
@@ -142,8 +143,9 @@ bool json_constraints_pass(const std::vector<Constraint>& constraints, const jso
   if (!accepts_at_once(node.child(), value) && !walk(node.child(), value, path, ctx, errors)) {
     return false;
   }
+  const std::vector<Constraint>& constraints = node.constraints();
   if (value.is_json() && !ctx.collecting()) {
-    return json_constraints_pass(node.constraints(), *value.json, path, ctx, errors);
+    return json_constraints_pass(constraints, *value.json, path, ctx, errors);
   }
   Ref holder;
   PyObject* obj = as_python(value, holder, ctx);
@@ -152,8 +154,8 @@ bool json_constraints_pass(const std::vector<Constraint>& constraints, const jso
     // the conversion failed fatally (the stack ran out): that stops the check.
     return fold_call_result(-1, ctx);
   }
-  return all_pass(node.constraints().size(), ctx, [&](size_t i) {
-    const Constraint& constraint = node.constraints()[i];
+  return all_pass(constraints.size(), ctx, [&](size_t i) {
+    const Constraint& constraint = constraints[i];
     return holds_natively(constraint, obj, ctx) ||
            check_constraint(constraint, obj, path, ctx, errors);
   });

@@ -41,10 +41,12 @@ enum class KeyMatch { Undeclared, Accepted, Rejected };
 // pass of the record check demands.
 struct FieldFinder {
   const SchemaNode& record;
+  // Bound once: every key of the dict reads the field list.
+  const std::vector<RecordField>& fields;
   const DeclaredKeys* entry = nullptr;  // the record's index entry, if any
   const DeclaredKeys* keys = nullptr;   // the same, when it names each field once
 
-  FieldFinder(const SchemaNode& r, const Precompute& pre) : record(r) {
+  FieldFinder(const SchemaNode& r, const Precompute& pre) : record(r), fields(r.fields()) {
     if (r.fields().empty()) return;  // dict[K, V]: nothing to find, no index to look up
     auto hit = pre.records.find(&r);
     if (hit == pre.records.end()) return;
@@ -55,13 +57,13 @@ struct FieldFinder {
   uint64_t required_count() const {
     if (keys != nullptr) return keys->required;
     uint64_t n = 0;
-    for (const RecordField& f : record.fields()) n += f.required ? 1 : 0;
+    for (const RecordField& f : fields) n += f.required ? 1 : 0;
     return n;
   }
 
   bool declares(std::string_view name) const {
     if (keys != nullptr) return keys->positions.contains(absl::string_view(name.data(), name.size()));
-    for (const RecordField& f : record.fields()) {
+    for (const RecordField& f : fields) {
       if (f.name == name) return true;
     }
     return false;
@@ -74,7 +76,7 @@ struct FieldFinder {
   // first) elsewhere. A hit there skips hashing the name.
   int64_t find(std::string_view name, size_t at, size_t after) const {
     for (size_t hint : {at, after}) {
-      if (hint < record.fields().size() && record.fields()[hint].name == name) {
+      if (hint < fields.size() && fields[hint].name == name) {
         return static_cast<int64_t>(hint);
       }
     }
@@ -95,7 +97,7 @@ struct FieldFinder {
   // off `remaining`.
   KeyMatch visit(std::string_view name, ValueRef value, Probe& probe, uint64_t& remaining) const {
     KeyMatch match = KeyMatch::Undeclared;
-    for (const RecordField& field : record.fields()) {
+    for (const RecordField& field : fields) {
       if (field.name != name) continue;
       match = visit_field(field, value, probe, remaining);
       if (match == KeyMatch::Rejected) break;

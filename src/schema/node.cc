@@ -6,6 +6,9 @@
 
 namespace qx {
 
+// Field and member lists hold nodes by value: a node that grows grows every list.
+static_assert(sizeof(SchemaNode) <= 3 * sizeof(uint64_t));
+
 const std::vector<SchemaNode> kNoNodes;
 const std::vector<RecordField> kNoFields;
 const std::vector<Clause> kNoClauses;
@@ -129,9 +132,7 @@ ItemShape make_parts_shape(ShapeKind kind, std::vector<ItemShape> parts) {
 
 SchemaNode take_child(SchemaNode& node) { return std::move(node.mutable_child()); }
 
-std::vector<SchemaNode> take_members(SchemaNode& node) {
-  return std::move(node.mutable_members());
-}
+std::vector<SchemaNode> take_members(SchemaNode& node) { return std::move(node.mutable_members()); }
 
 std::vector<Constraint> take_constraints(SchemaNode& node) {
   return std::move(static_cast<ChildPayload*>(node.payload_)->constraints);

@@ -203,7 +203,9 @@ inline const std::vector<Constraint>& SchemaNode::constraints() const {
   return static_cast<const ChildPayload*>(payload_)->constraints;
 }
 
-inline SchemaNode& SchemaNode::mutable_child() { return static_cast<ChildPayload*>(payload_)->child; }
+inline SchemaNode& SchemaNode::mutable_child() {
+  return static_cast<ChildPayload*>(payload_)->child;
+}
 inline ItemShape& SchemaNode::mutable_shape() { return *static_cast<ItemShape*>(payload_); }
 inline std::vector<SchemaNode>& SchemaNode::mutable_members() {
   return *static_cast<std::vector<SchemaNode>*>(payload_);

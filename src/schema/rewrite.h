@@ -1,4 +1,5 @@
-// Tree rewrites shared by clone, import, simplify, open and close: nodes, shapes, fields, clauses and member lists mapped node by node.
+// Tree rewrites shared by clone, import, simplify, open and close: nodes, shapes, fields, clauses
+// and member lists mapped node by node.
 #pragma once
 
 #include <vector>
