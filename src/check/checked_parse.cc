@@ -40,28 +40,15 @@ bool stepwise_shape(const SchemaNode& record) {
   return record.fields().size() <= 64 && record.clauses().size() <= 1;
 }
 
-// What a parse keeps about one record node: its index, and on the Python
-// road the str of each field name once made, so the keys of every object
-// of that record are one object per name without a lookup.
+// What a parse keeps about one record node: its index, and per field what
+// the parse asks of it again and again (FieldMemo, below).
+struct FieldMemo;
 struct RecordMemo {
   const SchemaNode* record = nullptr;
   const DeclaredKeys* keys = nullptr;
   bool stepwise = false;
-  std::unique_ptr<Ref[]> names;
+  std::unique_ptr<FieldMemo[]> fields;  // none in a scratch memo
 };
-
-void fill_memo(const SchemaNode& record, const Precompute& precompute, RecordMemo& memo) {
-  memo.record = &record;
-  memo.keys = nullptr;
-  memo.stepwise = record.fields().empty();
-  if (memo.stepwise) return;
-  auto hit = precompute.records.find(&record);
-  if (hit == precompute.records.end() || hit->second.positions.size() != record.fields().size()) {
-    return;
-  }
-  memo.keys = &hit->second;
-  memo.stepwise = true;
-}
 
 // Decided by kinds alone, as the walk decides them: a plain kind never takes
 // a container; a union takes what its one member able to take it takes, and
@@ -146,17 +133,80 @@ bool refuses_other_scalars(const SchemaNode& node) {
   return false;
 }
 
+// What a scalar's kind alone says about it against one node: the kinds
+// accepted at once (a bit per json::Kind), and whether every other kind is
+// refused without a walk.
+struct ScalarTest {
+  uint8_t accepted = 0;
+  bool decisive = false;
+};
+
+ScalarTest scalar_test(const SchemaNode& node, const Precompute& precompute) {
+  ScalarTest test;
+  if (node.kind == NodeKind::Union) {
+    // A union of literals is answered by the walk with one set lookup; its
+    // members would only be visited in vain here.
+    if (precompute.unions.contains(&node)) return test;
+    test.decisive = true;
+    for (const SchemaNode& member : node.members()) {
+      const ScalarTest inner = scalar_test(member, precompute);
+      test.accepted |= inner.accepted;
+      test.decisive &= inner.decisive;
+    }
+    return test;
+  }
+  for (const json::Kind kind : {json::Kind::Null, json::Kind::Bool, json::Kind::Int,
+                                json::Kind::BigInt, json::Kind::Float, json::Kind::String}) {
+    json::Value value;
+    value.kind = kind;
+    if (accepts_at_once(node, ValueRef::parsed(&value))) {
+      test.accepted |= static_cast<uint8_t>(1u << static_cast<unsigned>(kind));
+    }
+  }
+  test.decisive = refuses_other_scalars(node);
+  return test;
+}
+
+struct FieldMemo {
+  ScalarTest test;  // of the field's node
+  Ref name;         // Python road: the str of the name, once made
+};
+
+void fill_memo(const SchemaNode& record, const Precompute& precompute, RecordMemo& memo,
+               bool keep_fields) {
+  memo.record = &record;
+  memo.keys = nullptr;
+  memo.fields.reset();
+  memo.stepwise = record.fields().empty();
+  if (!memo.stepwise) {
+    auto hit = precompute.records.find(&record);
+    if (hit == precompute.records.end() ||
+        hit->second.positions.size() != record.fields().size()) {
+      return;
+    }
+    memo.keys = &hit->second;
+    memo.stepwise = true;
+  }
+  if (!keep_fields) return;
+  memo.fields = std::make_unique<FieldMemo[]>(record.fields().size());
+  for (size_t i = 0; i < record.fields().size(); ++i) {
+    memo.fields[i].test = scalar_test(record.fields()[i].node, precompute);
+  }
+}
+
 // The state of one open container that is checked member by member.
 struct Frame {
   Plan plan;  // List or Record
   const SchemaNode* node;
   FixedItems items;                   // List
+  ScalarTest rest_test;  // List: of the rest node; Record: of the clause's value node
   const DeclaredKeys* keys = nullptr;  // Record with fields
-  Ref* names = nullptr;               // Record: the shared str of each field name, if kept
+  FieldMemo* fields = nullptr;        // Record: per field, when the memo keeps them
   size_t count = 0;                   // items or members so far
   uint64_t met = 0;                   // Record: a bit per field position met
   uint64_t remaining = 0;             // Record: required fields not met yet
   const SchemaNode* next = nullptr;   // Record: the node of the value after the last key
+  ScalarTest next_test;               // Record: its scalar test
 };
 
 // The value-tree side: builds nothing but the trees of containers walked
@@ -280,13 +330,23 @@ class CheckedParser {
   }
 
   // The node of the value that comes next outside opaque containers; null
-  // when no value may come (an item past a fixed-length list).
-  const SchemaNode* next_node() {
+  // when no value may come (an item past a fixed-length list). `test` is the
+  // node's scalar test where the frame keeps one (`tested`).
+  const SchemaNode* next_node(ScalarTest& test, bool& tested) {
+    tested = false;
     if (frames_.empty()) return &root_;
     Frame& frame = frames_.back();
-    if (frame.plan == Plan::Record) return frame.next;
+    if (frame.plan == Plan::Record) {
+      test = frame.next_test;
+      tested = true;
+      return frame.next;
+    }
     const size_t i = frame.count++;
-    if (i >= frame.items.count && frame.items.rest == nullptr) return nullptr;
+    if (i >= frame.items.count) {
+      test = frame.rest_test;
+      tested = true;
+      return frame.items.rest;
+    }
     return &frame.items.node_at(i);
   }
 
@@ -294,28 +354,20 @@ class CheckedParser {
     return walk(node, value, path_, ctx_, errors_) && !*ctx_.stop;
   }
 
-  // Plain kinds are decided here; what only the walk decides goes to it.
-  bool scalar_member(const SchemaNode& node, const json::Value& value) {
-    const ValueRef parsed = ValueRef::parsed(&value);
-    if (accepts_at_once(node, parsed)) return true;
-    if (refuses_other_scalars(node)) return false;
-    // A union of literals is answered by the walk with one set lookup; its
-    // members would only be visited in vain here.
-    if (node.kind == NodeKind::Union && !ctx_.precompute->unions.contains(&node)) {
-      bool walked = false;
-      for (const SchemaNode& member : node.members()) {
-        if (accepts_at_once(member, parsed)) return true;
-        walked |= !refuses_other_scalars(member);
-      }
-      if (!walked) return false;
-    }
-    return walk_member(node, front_.scalar(value));
+  // Kinds are decided here; what only the walk decides goes to it.
+  bool scalar_member(const SchemaNode& node, const ScalarTest& test, const json::Value& value) {
+    if ((test.accepted >> static_cast<unsigned>(value.kind)) & 1u) return true;
+    return !test.decisive && walk_member(node, front_.scalar(value));
   }
 
   bool scalar(const json::Value& value) {
     if (opaque_ != 0) return true;
-    const SchemaNode* node = next_node();
-    return (node != nullptr && scalar_member(*node, value)) || refuse();
+    ScalarTest test;
+    bool tested;
+    const SchemaNode* node = next_node(test, tested);
+    if (node == nullptr) return refuse();
+    if (!tested) test = scalar_test(*node, *ctx_.precompute);
+    return scalar_member(*node, test, value) || refuse();
   }
 
   // Hands the key to the front, then directs the value after it: a field's
@@ -337,43 +389,53 @@ class CheckedParser {
       }
     }
     if (i < n) {
-      if (!(frame.names != nullptr ? front_.key(token, frame.names[i]) : front_.key(token))) {
-        return false;
+      const RecordField& field = record.fields()[i];
+      if (frame.fields != nullptr) {
+        FieldMemo& memo = frame.fields[i];
+        if (!(Front::kSharesKeys ? front_.key(token, memo.name) : front_.key(token))) return false;
+        frame.next_test = memo.test;
+      } else {
+        if (!front_.key(token)) return false;
+        frame.next_test = scalar_test(field.node, *ctx_.precompute);
       }
       const uint64_t bit = uint64_t{1} << i;
       if ((frame.met & bit) == 0) {
         frame.met |= bit;
-        frame.remaining -= record.fields()[i].required ? 1 : 0;
+        frame.remaining -= field.required ? 1 : 0;
       }
-      frame.next = &record.fields()[i].node;
+      frame.next = &field.node;
       return true;
     }
     if (!front_.key(token)) return false;
     if (record.clauses().empty()) return refuse();
     const Clause& clause = record.clauses().front();
-    if (!scalar_member(clause.key, text_value(json::Kind::String, name))) return refuse();
+    const ScalarTest key_test = scalar_test(clause.key, *ctx_.precompute);
+    if (!scalar_member(clause.key, key_test, text_value(json::Kind::String, name))) {
+      return refuse();
+    }
     frame.next = &clause.value;
+    frame.next_test = frame.rest_test;
     return true;
   }
 
   // The memo of `record`, kept for the parse while there is room; beyond
-  // that a scratch one that keeps no names.
+  // that a scratch one that keeps nothing per field.
   const RecordMemo& memo_for(const SchemaNode& record) {
     for (const RecordMemo& memo : memos_) {
       if (memo.record == &record) return memo;
     }
     if (memos_.capacity() == 0) memos_.reserve(kMemos);
-    RecordMemo& memo = memos_.size() < kMemos ? memos_.emplace_back() : scratch_memo_;
-    fill_memo(record, *ctx_.precompute, memo);
-    if (Front::kSharesKeys && memo.stepwise && &memo != &scratch_memo_) {
-      memo.names = std::make_unique<Ref[]>(record.fields().size());
-    }
+    const bool kept = memos_.size() < kMemos;
+    RecordMemo& memo = kept ? memos_.emplace_back() : scratch_memo_;
+    fill_memo(record, *ctx_.precompute, memo, kept);
     return memo;
   }
 
   bool open(bool object) {
     if (opaque_ == 0) {
-      const SchemaNode* node = next_node();
+      ScalarTest unused;
+      bool tested;
+      const SchemaNode* node = next_node(unused, tested);
       if (node == nullptr) return refuse();
       Planned planned = plan_container(*node, object);
       const RecordMemo* memo = nullptr;
@@ -407,11 +469,17 @@ class CheckedParser {
     frame.node = planned.node;
     if (planned.plan == Plan::List) {
       reduce_shape(planned.node->shape(), frame.items);
+      if (frame.items.rest != nullptr) {
+        frame.rest_test = scalar_test(*frame.items.rest, *ctx_.precompute);
+      }
       return;
     }
     frame.keys = memo->keys;
-    frame.names = memo->names.get();
+    frame.fields = memo->fields.get();
     frame.remaining = memo->keys != nullptr ? memo->keys->required : 0;
+    if (!planned.node->clauses().empty()) {
+      frame.rest_test = scalar_test(planned.node->clauses().front().value, *ctx_.precompute);
+    }
   }
 
   bool close(bool object) {
