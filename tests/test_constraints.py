@@ -280,6 +280,41 @@ class TestNumberBounds:
         assert calls == [("value", 100), ("bound", 5)]
 
 
+class TestItemRuns:
+    # Items of a list and values of a dict are tested against bounds read
+    # once for the whole run; every constraint must still count.
+    @pytest.mark.parametrize(
+        ("value", "verdict"), [([1, 5, 10], True), ([0], False), ([11], False), ([1, -3], False)]
+    )
+    def test_every_bound_counts_past_four(self, value, verdict):
+        ge, gt, le, lt = (meta for meta, _ in BOUNDS)
+        schema = list[Annotated[int, ge(0), le(10), gt(-1), lt(11), ge(1)]]
+        assert Validator(schema).is_valid(value) is verdict
+
+    def test_other_constraints_still_run_per_item(self):
+        seen = []
+
+        def note(value):
+            seen.append(value)
+            return value != 3
+
+        validator = Validator(list[Annotated[int, BOUNDS[0][0](0), note]])
+        assert not validator.is_valid([1, 2, 3, 4])
+        assert seen == [1, 2, 3]
+
+    @pytest.mark.parametrize(
+        ("value", "verdict"),
+        [({"a": 1, "b": 2**70}, True), ({"a": -1}, False), ({"a": 1.5}, False), ({"a": True}, True)],
+    )
+    def test_dict_values(self, value, verdict):
+        assert Validator(dict[str, Annotated[int, BOUNDS[0][0](0)]]).is_valid(value) is verdict
+
+    def test_dict_value_records(self):
+        assert failures(dict[str, Annotated[int, BOUNDS[0][0](0)]], {"a": 1, "b": -2}) == [
+            ("greater_than_equal", ("b",), ">= 0", "-2")
+        ]
+
+
 class TestPatternsPerConstraint:
     PATTERNS = [f"{chr(ord('a') + i)}+" for i in range(20)]
 

@@ -1,4 +1,7 @@
 // The walk over lists, tuples, JSON arrays, sets and frozensets.
+#include <algorithm>
+
+#include "check/item_test.h"
 #include "check/walk_kinds.h"
 #include "errors/records.h"
 
@@ -59,16 +62,33 @@ bool walk_item(const FixedItems& shape, size_t i, ValueRef item, Path& path,
   return ok;
 }
 
+#ifndef Py_GIL_DISABLED
+// From item i on, the end of the run of items that `rest` accepts at a
+// borrowed look. Out of line, so that the prepared test stays off the frames
+// of the recursive walk.
+[[gnu::noinline]] size_t accepted_run_end(const SchemaNode& rest, PyObject* list, size_t i,
+                                          size_t end, const WalkContext& ctx) {
+  const ItemTest test(rest, ctx);
+  while (i < end && test.accepts(PyList_GET_ITEM(list, i))) ++i;
+  return i;
+}
+#endif
+
 // A list is read through its own storage, one new reference per item, and
 // only up to its current length: code run by an item's check may shrink it.
 bool walk_list_items(const FixedItems& shape, PyObject* list, size_t seen, Path& path,
                      const WalkContext& ctx, ErrorList& errors) {
   bool verdict = true;
-  for (size_t i = 0; i < seen && i < static_cast<size_t>(PyList_GET_SIZE(list)); ++i) {
+  const auto end = [&] { return std::min(seen, static_cast<size_t>(PyList_GET_SIZE(list))); };
+  for (size_t i = 0; i < end(); ++i) {
 #ifndef Py_GIL_DISABLED
     // A borrowed look suffices where no Python code runs to decide: nothing
     // can change the list under it.
-    if (accepts_natively(shape.node_at(i), ValueRef::python(PyList_GET_ITEM(list, i)), ctx)) {
+    if (i >= shape.count) {
+      i = accepted_run_end(*shape.rest, list, i, end(), ctx);
+      if (i == end()) break;
+    } else if (accepts_natively(shape.node_at(i), ValueRef::python(PyList_GET_ITEM(list, i)),
+                                ctx)) {
       continue;
     }
 #endif
