@@ -13,13 +13,24 @@ namespace {
 // Native stack that CPython's repr spends on one level of each builtin
 // container (measured on CPython 3.13, rounded up); 0 for everything else,
 // whose repr either recurses through Python or not at all.
+constexpr size_t kListLevel = 160;
+constexpr size_t kTupleLevel = 176;
+constexpr size_t kMappingLevel = 224;  // dicts and sets, the costliest level
+
+// How deep CPython lets a repr nest before it raises RecursionError itself.
+#if defined(Py_C_RECURSION_LIMIT)
+constexpr size_t kReprDepthLimit = Py_C_RECURSION_LIMIT;
+#else
+constexpr size_t kReprDepthLimit = 10000;
+#endif
+
 size_t repr_level_cost(PyObject* obj) {
   const reprfunc repr = Py_TYPE(obj)->tp_repr;
-  if (repr == PyList_Type.tp_repr) return 160;
-  if (repr == PyTuple_Type.tp_repr) return 176;
+  if (repr == PyList_Type.tp_repr) return kListLevel;
+  if (repr == PyTuple_Type.tp_repr) return kTupleLevel;
   if (repr == PyDict_Type.tp_repr || repr == PySet_Type.tp_repr ||
       repr == PyFrozenSet_Type.tp_repr) {
-    return 224;
+    return kMappingLevel;
   }
   return 0;
 }
@@ -104,13 +115,12 @@ bool repr_fits(PyObject* obj, size_t cost, size_t room) {
 }  // namespace
 
 Ref repr_within_stack(PyObject* obj) {
-  constexpr size_t kMaxLevelCost = 224;
   const size_t cost = repr_level_cost(obj);
   const size_t room = cost == 0 ? 0 : stack_room();
   // CPython counts each nested repr against its C recursion limit and
   // raises RecursionError past it: with room for that many levels, nothing
   // needs measuring.
-  const bool ample = room / kMaxLevelCost >= static_cast<size_t>(Py_C_RECURSION_LIMIT);
+  const bool ample = room / kMappingLevel >= kReprDepthLimit;
   if (cost != 0 && !ample && !repr_fits(obj, cost, room)) {
     PyErr_SetString(PyExc_RecursionError, kStackExhaustedMessage);
     return Ref();

@@ -6,19 +6,21 @@
 
 namespace qx {
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QX_STACK_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QX_STACK_SANITIZED 1
+#endif
+#endif
+
 // What must stay free below a recursive step: the step's own frames and
 // whatever it calls before the next check, CPython included (a repr, an
 // isinstance with an ABC, get_type_hints, an import, RE2 matching). CPython
-// raises RecursionError for its own C recursion at about this distance from
-// the end. Sanitizer frames are several times larger.
-#if defined(__SANITIZE_ADDRESS__)
+// 3.14 keeps about as much in reserve for its own C recursion. Sanitizer
+// frames are several times larger.
+#if defined(QX_STACK_SANITIZED)
 inline constexpr size_t kStackMargin = 128 * 1024;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr size_t kStackMargin = 128 * 1024;
-#else
-inline constexpr size_t kStackMargin = 32 * 1024;
-#endif
 #else
 inline constexpr size_t kStackMargin = 32 * 1024;
 #endif
