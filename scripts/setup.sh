@@ -42,5 +42,8 @@ if [ ! -x .venv/bin/python ] || ! .venv/bin/python -c 'import sys; sys.exit(sys.
   "$PY" -m venv .venv
 fi
 .venv/bin/python -m pip install -q --disable-pip-version-check -r requirements-dev.txt
-.venv/bin/python -m pip install -q --disable-pip-version-check .
+# QX_WERROR=1 (the test script sets it) makes compiler warnings errors.
+werror=()
+[ "${QX_WERROR:-0}" = 1 ] && werror=(--config-settings=cmake.define.QUENDRIX_WERROR=ON)
+.venv/bin/python -m pip install -q --disable-pip-version-check "${werror[@]}" .
 .venv/bin/python scripts/demo.py

@@ -7,7 +7,7 @@ paths=(src python tools CMakeLists.txt pyproject.toml requirements-dev.txt)
 stamp=$( { git ls-files -s -- "${paths[@]}"; git diff HEAD -- "${paths[@]}"; } 2>/dev/null | sha1sum)
 if [ ! -x .venv/bin/python ] || [ "$(cat .venv/.quendrix-stamp 2>/dev/null)" != "$stamp" ] \
    || ! .venv/bin/python -c 'import quendrix._quendrix' 2>/dev/null; then
-  bash scripts/setup.sh >/dev/null
+  QX_WERROR=1 bash scripts/setup.sh >/dev/null
   echo "$stamp" > .venv/.quendrix-stamp
 fi
 # Runs a command quietly, showing its output only when it fails.
