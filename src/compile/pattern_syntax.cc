@@ -199,7 +199,8 @@ class Translator {
     // An escape still short of its argument (\x with fewer than two hex digits,
     // a bare \p) would take one from across dropped white space, where Python
     // refuses it: keep the two apart.
-    open_escape_ = (e == 'x' && end < i_ + 4 && p_[i_ + 2] != '{') ||
+    const bool braced = i_ + 2 < p_.size() && p_[i_ + 2] == '{';
+    open_escape_ = (e == 'x' && !braced && end < i_ + 4) ||
                    ((e == 'p' || e == 'P') && end == i_ + 2);
     return copy(end);
   }
