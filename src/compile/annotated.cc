@@ -14,18 +14,18 @@ namespace {
 
 // An attribute of a metadata item, or empty when its lookup raises anything
 // at all: an item is known only by what it has.
-Ref probe(PyObject* item, const char* name) { return optional_attr(item, name); }
+Ref probe(PyObject* item, const Ref& name) { return optional_attr(item, name.get()); }
 
 struct BoundProbe {
-  const char* name;
+  Ref InternedNames::*name;
   ConstraintKind kind;
 };
 
 constexpr BoundProbe kBoundProbes[] = {
-    {"ge", ConstraintKind::Ge},
-    {"gt", ConstraintKind::Gt},
-    {"le", ConstraintKind::Le},
-    {"lt", ConstraintKind::Lt},
+    {&InternedNames::ge, ConstraintKind::Ge},
+    {&InternedNames::gt, ConstraintKind::Gt},
+    {&InternedNames::le, ConstraintKind::Le},
+    {&InternedNames::lt, ConstraintKind::Lt},
 };
 
 Constraint pooled_constraint(ConstraintKind kind, PyObject* obj, SchemaBuilder& builder) {
@@ -64,8 +64,9 @@ bool equals_zero(PyObject* value) {
 }
 
 // The pattern text of an item, when it has a str `pattern` that encodes as UTF-8.
-std::optional<std::string_view> pattern_text(PyObject* item, Ref& holder) {
-  holder = probe(item, "pattern");
+std::optional<std::string_view> pattern_text(PyObject* item, const InternedNames& names,
+                                             Ref& holder) {
+  holder = probe(item, names.pattern);
   std::string_view text;
   if (!holder || !PyUnicode_Check(holder.get()) || !utf8_view(holder.get(), text)) {
     return std::nullopt;
@@ -80,10 +81,11 @@ std::optional<std::string_view> pattern_text(PyObject* item, Ref& holder) {
 
 // Appends the constraints one metadata item describes, in probe order.
 // Out of line: its probes run after the base has compiled, off the descent.
-[[gnu::noinline]] Status add_item_constraints(PyObject* item, SchemaBuilder& builder,
+[[gnu::noinline]] Status add_item_constraints(PyObject* item, const InternedNames& names,
+                                              SchemaBuilder& builder,
                                               std::vector<Constraint>& constraints) {
   Ref pattern_holder;
-  if (std::optional<std::string_view> pattern = pattern_text(item, pattern_holder)) {
+  if (std::optional<std::string_view> pattern = pattern_text(item, names, pattern_holder)) {
     // Compiled only to refuse a bad pattern now; the check compiles its own.
     std::string description;
     if (!compile_anchored_pattern(*pattern, &description)) {
@@ -93,22 +95,22 @@ std::optional<std::string_view> pattern_text(PyObject* item, Ref& holder) {
     return Status::success();
   }
   for (const BoundProbe& bound : kBoundProbes) {
-    Ref value = probe(item, bound.name);
+    Ref value = probe(item, names.*bound.name);
     if (value && value.get() != Py_None) {
       constraints.push_back(pooled_constraint(bound.kind, value.get(), builder));
     }
   }
-  if (Ref value = probe(item, "min_length")) {
+  if (Ref value = probe(item, names.min_length)) {
     if (std::optional<uint64_t> count = length_count(value.get())) {
       constraints.push_back(Constraint{ConstraintKind::MinLen, *count, {}});
     }
   }
-  if (Ref value = probe(item, "max_length")) {
+  if (Ref value = probe(item, names.max_length)) {
     if (std::optional<uint64_t> count = length_count(value.get())) {
       constraints.push_back(Constraint{ConstraintKind::MaxLen, *count, {}});
     }
   }
-  Ref divisor = probe(item, "multiple_of");
+  Ref divisor = probe(item, names.multiple_of);
   if (divisor && divisor.get() != Py_None) {
     if (equals_zero(divisor.get())) {
       return value_error(
@@ -121,7 +123,7 @@ std::optional<std::string_view> pattern_text(PyObject* item, Ref& holder) {
     constraints.push_back(pooled_constraint(ConstraintKind::Predicate, item, builder));
     return Status::success();
   }
-  Ref func = probe(item, "func");
+  Ref func = probe(item, names.func);
   if (func && PyCallable_Check(func.get())) {
     constraints.push_back(pooled_constraint(ConstraintKind::Predicate, func.get(), builder));
   }
@@ -134,13 +136,15 @@ Result<SchemaNode> compile_annotated(PyObject* base, PyObject* metadata, SchemaB
                                      std::vector<SchemaNode>& definitions) {
   SchemaNode node;
   QX_TRY(compile_schema_into(base, builder, definitions, node));
+  // Filled already: every Annotated spec comes through compile_schema.
+  QX_ASSIGN(const TypingCache* cache, typing_cache_get());
   std::vector<Constraint> constraints;
   const Py_ssize_t n = PyTuple_GET_SIZE(metadata);
   for (Py_ssize_t i = 0; i < n; ++i) {
     PyObject* item = PyTuple_GET_ITEM(metadata, i);
     // Classes are callable but name no condition: they contribute nothing.
     if (PyType_Check(item)) continue;
-    QX_TRY(add_item_constraints(item, builder, constraints));
+    QX_TRY(add_item_constraints(item, cache->names, builder, constraints));
   }
   return finish_node([&] {
     if (constraints.empty()) return std::move(node);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "compile/frontend.h"
 #include "compile/limits.h"
@@ -26,16 +27,20 @@ void set_validator_lookup(ValidatorLookup lookup) noexcept {
   validator_lookup.store(lookup, std::memory_order_release);
 }
 
-Result<Ref> import_module(const char* name) {
+Result<Ref> import_module(PyObject* name) {
   // A loaded module comes straight from sys.modules (still waiting out a
   // module that another thread is initialising); anything else takes the
   // whole import machinery.
-  Ref text = Ref::steal(PyUnicode_FromString(name));
-  if (!text) return Error::fetch();
-  Ref loaded = Ref::steal(PyImport_GetModule(text.get()));
+  Ref loaded = Ref::steal(PyImport_GetModule(name));
   if (loaded) return loaded;
   if (PyErr_Occurred()) return Error::fetch();
-  return checked(PyImport_Import(text.get()));
+  return checked(PyImport_Import(name));
+}
+
+Result<Ref> import_module(const char* name) {
+  Ref text = Ref::steal(PyUnicode_FromString(name));
+  if (!text) return Error::fetch();
+  return import_module(text.get());
 }
 
 Error conversion_error(PyObject* obj, const char* expected) {
@@ -79,12 +84,21 @@ Result<bool> DictEntries::next(Ref& key, Ref& value) {
   return true;
 }
 
-Ref optional_attr(PyObject* obj, const char* name) {
+Ref optional_attr(PyObject* obj, PyObject* name) {
   // The same lookup as getattr, minus building an AttributeError for a
   // missing name where the type's own lookup can skip it.
   PyObject* value = nullptr;
-  if (PyObject_GetOptionalAttrString(obj, name, &value) < 0) PyErr_Clear();
+  if (PyObject_GetOptionalAttr(obj, name, &value) < 0) PyErr_Clear();
   return Ref::steal(value);
+}
+
+Ref optional_attr(PyObject* obj, const char* name) {
+  Ref text = Ref::steal(PyUnicode_FromString(name));
+  if (!text) {
+    PyErr_Clear();
+    return Ref();
+  }
+  return optional_attr(obj, text.get());
 }
 
 bool lenient_truth(PyObject* obj) {
@@ -108,6 +122,32 @@ OnceCell<TypingCache> typing_cache;
 
 Result<Ref> attr(PyObject* obj, const char* name) {
   return checked(PyObject_GetAttrString(obj, name));
+}
+
+Status intern_names(InternedNames& names) {
+  static constexpr std::pair<Ref InternedNames::*, const char*> kTexts[] = {
+      {&InternedNames::typing, "typing"},
+      {&InternedNames::get_origin, "get_origin"},
+      {&InternedNames::get_args, "get_args"},
+      {&InternedNames::origin, "__origin__"},
+      {&InternedNames::args, "__args__"},
+      {&InternedNames::metadata, "__metadata__"},
+      {&InternedNames::required, "Required"},
+      {&InternedNames::not_required, "NotRequired"},
+      {&InternedNames::pattern, "pattern"},
+      {&InternedNames::ge, "ge"},
+      {&InternedNames::gt, "gt"},
+      {&InternedNames::le, "le"},
+      {&InternedNames::lt, "lt"},
+      {&InternedNames::min_length, "min_length"},
+      {&InternedNames::max_length, "max_length"},
+      {&InternedNames::multiple_of, "multiple_of"},
+      {&InternedNames::func, "func"},
+  };
+  for (const auto& [member, text] : kTexts) {
+    QX_ASSIGN(names.*member, checked(PyUnicode_InternFromString(text)));
+  }
+  return Status::success();
 }
 
 Result<TypingCache> init_typing_cache() {
@@ -135,6 +175,7 @@ Result<TypingCache> init_typing_cache() {
   cache.literal_generic_alias = optional_attr(typing.get(), "_LiteralGenericAlias");
   cache.get_origin = optional_attr(typing.get(), "get_origin");
   cache.get_args = optional_attr(typing.get(), "get_args");
+  QX_TRY(intern_names(cache.names));
   return cache;
 }
 
@@ -169,6 +210,12 @@ class DepthScope {
       " levels without reaching a leaf. A class whose own type appears in its fields is "
       "recursive and never bottoms out; write it with recursive(...), which ties the fixpoint "
       "explicitly.");
+}
+
+Result<bool> has_attr(PyObject* obj, PyObject* name) {
+  const int found = PyObject_HasAttrWithError(obj, name);
+  if (found < 0) return Error::fetch();
+  return found == 1;
 }
 
 Result<bool> has_attr(PyObject* obj, const char* name) {
@@ -349,10 +396,11 @@ struct TypingValue {
     value.kind = TypingValue::Form;
     return value;
   }
-  QX_ASSIGN(bool annotated, has_attr(spec, "__metadata__"));
+  const InternedNames& names = cache.names;
+  QX_ASSIGN(bool annotated, has_attr(spec, names.metadata.get()));
   if (annotated) {
-    QX_ASSIGN(value.first, attr(spec, "__origin__"));
-    QX_ASSIGN(value.second, attr(spec, "__metadata__"));
+    QX_ASSIGN(value.first, checked(PyObject_GetAttr(spec, names.origin.get())));
+    QX_ASSIGN(value.second, checked(PyObject_GetAttr(spec, names.metadata.get())));
     if (!PyTuple_Check(value.second.get())) return conversion_error(value.second.get(), "tuple");
     value.kind = TypingValue::Annotated;
     return value;
@@ -437,7 +485,7 @@ Result<SchemaNode> compile_spec(PyObject* spec, SchemaBuilder& builder,
                                 std::vector<SchemaNode>& definitions) {
   if (spec == Py_None) return indexed_result(NodeKind::NoneType);
   QX_ASSIGN(const TypingCache* cache, typing_cache_get());
-  QX_ASSIGN(Ref typing, import_module("typing"));
+  QX_ASSIGN(Ref typing, import_module(cache->names.typing.get()));
   if (spec == cache->any.get()) return indexed_result(NodeKind::Any);
   if ((cache->never && spec == cache->never.get()) ||
       (cache->no_return && spec == cache->no_return.get())) {

@@ -12,6 +12,29 @@
 
 namespace qx {
 
+// Names the compiler looks up at nearly every spec, made once as interned str
+// objects: a lookup then neither builds its key nor hashes it again.
+struct InternedNames {
+  Ref typing;
+  Ref get_origin;
+  Ref get_args;
+  Ref origin;
+  Ref args;
+  Ref metadata;
+  Ref required;
+  Ref not_required;
+  // The probes of an Annotated metadata item.
+  Ref pattern;
+  Ref ge;
+  Ref gt;
+  Ref le;
+  Ref lt;
+  Ref min_length;
+  Ref max_length;
+  Ref multiple_of;
+  Ref func;
+};
+
 // Python objects that specs are compared with by identity, filled once per
 // process and never released. `never`, `no_return` and `type_alias_type` are
 // empty when the running `typing` lacks them; a test against an empty entry
@@ -37,6 +60,7 @@ struct TypingCache {
   Ref literal_generic_alias;
   Ref get_origin;
   Ref get_args;
+  InternedNames names;
 };
 
 // The filled cache (filling it first if needed), or the filling's error.
@@ -59,9 +83,11 @@ Result<std::string> record_key_string(PyObject* key);
 
 // Imports a module through the import system.
 Result<Ref> import_module(const char* name);
+Result<Ref> import_module(PyObject* name);
 
 // An attribute, or empty when its lookup raises anything at all (cleared).
 Ref optional_attr(PyObject* obj, const char* name);
+Ref optional_attr(PyObject* obj, PyObject* name);
 
 // The truth of `obj`; false when the truth test raises (cleared).
 bool lenient_truth(PyObject* obj);

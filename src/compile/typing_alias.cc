@@ -19,11 +19,11 @@ bool is_builtin_container(PyObject* origin) {
 // Whether the module's global `name` is still `original`. Read from the
 // module's own dict, as the attribute lookup of a plain module would find
 // it: a patched typing.get_origin is called, as its patcher wants.
-bool module_holds(PyObject* module, const char* name, const Ref& original) {
+bool module_holds(PyObject* module, PyObject* name, const Ref& original) {
   if (!original || !PyModule_CheckExact(module)) return false;
   PyObject* dict = PyModule_GetDict(module);
   PyObject* current = nullptr;
-  if (PyDict_GetItemStringRef(dict, name, &current) < 0) {
+  if (PyDict_GetItemRef(dict, name, &current) < 0) {
     PyErr_Clear();
     return false;
   }
@@ -34,11 +34,11 @@ bool module_holds(PyObject* module, const char* name, const Ref& original) {
 // Whether an object holds `name` in its own __dict__. typing's alias classes
 // define no __metadata__ and their __getattr__ relays no dunder name, so
 // only an attribute set on the alias itself could answer the probe.
-Result<bool> in_own_dict(PyObject* obj, const char* name) {
+Result<bool> in_own_dict(PyObject* obj, PyObject* name) {
   Ref dict = Ref::steal(PyObject_GenericGetDict(obj, nullptr));
   if (!dict) return Error::fetch();
   PyObject* value = nullptr;
-  const int found = PyDict_GetItemStringRef(dict.get(), name, &value);
+  const int found = PyDict_GetItemRef(dict.get(), name, &value);
   Ref holder = Ref::steal(value);
   if (found < 0) return Error::fetch();
   return found == 1;
@@ -55,12 +55,13 @@ Result<bool> read_typing_alias(PyObject* spec, PyObject* typing, const TypingCac
                             type == cache.union_generic_alias.get() ||
                             type == cache.literal_generic_alias.get();
   if (!interpreter_alias && !union_type && !typing_alias) return false;
-  if (!module_holds(typing, "get_origin", cache.get_origin) ||
-      !module_holds(typing, "get_args", cache.get_args)) {
+  const InternedNames& names = cache.names;
+  if (!module_holds(typing, names.get_origin.get(), cache.get_origin) ||
+      !module_holds(typing, names.get_args.get(), cache.get_args)) {
     return false;
   }
   if (typing_alias) {
-    QX_ASSIGN(bool annotated, in_own_dict(spec, "__metadata__"));
+    QX_ASSIGN(bool annotated, in_own_dict(spec, names.metadata.get()));
     if (annotated) return false;
   }
   // get_origin answers types.UnionType for X | Y and the alias's __origin__
@@ -69,14 +70,14 @@ Result<bool> read_typing_alias(PyObject* spec, PyObject* typing, const TypingCac
   if (union_type) {
     origin = Ref::borrow(type);
   } else {
-    QX_ASSIGN(origin, checked(PyObject_GetAttrString(spec, "__origin__")));
+    QX_ASSIGN(origin, checked(PyObject_GetAttr(spec, names.origin.get())));
     if ((interpreter_alias && !is_builtin_container(origin.get())) ||
         origin.get() == cache.callable.get() || origin.get() == Py_None) {
       origin.reset();
       return false;
     }
   }
-  QX_ASSIGN(args, checked(PyObject_GetAttrString(spec, "__args__")));
+  QX_ASSIGN(args, checked(PyObject_GetAttr(spec, names.args.get())));
   if (!PyTuple_Check(args.get())) return conversion_error(args.get(), "tuple");
   return true;
 }

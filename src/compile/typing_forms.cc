@@ -131,9 +131,12 @@ bool is_single_form(PyObject* origin) {
 // Identity with typing.Required or typing.NotRequired, looked up at each
 // use; a name the running typing lacks is skipped.
 [[gnu::noinline]] Result<bool> is_required_qualifier(PyObject* origin) {
-  QX_ASSIGN(Ref typing, import_module("typing"));
-  for (const char* name : {"Required", "NotRequired"}) {
-    Ref qualifier = optional_attr(typing.get(), name);
+  // Filled already: every typing form comes through compile_schema.
+  QX_ASSIGN(const TypingCache* cache, typing_cache_get());
+  const InternedNames& names = cache->names;
+  QX_ASSIGN(Ref typing, import_module(names.typing.get()));
+  for (const Ref* name : {&names.required, &names.not_required}) {
+    Ref qualifier = optional_attr(typing.get(), name->get());
     if (qualifier && origin == qualifier.get()) return true;
   }
   return false;
