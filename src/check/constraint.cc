@@ -32,21 +32,6 @@ int truth_of(Ref&& call_result) {
   return truth;
 }
 
-int compare_op(ConstraintKind kind) {
-  switch (kind) {
-    case ConstraintKind::Ge: return Py_GE;
-    case ConstraintKind::Gt: return Py_GT;
-    case ConstraintKind::Le: return Py_LE;
-    case ConstraintKind::Lt: return Py_LT;
-    case ConstraintKind::MinLen:
-    case ConstraintKind::MaxLen:
-    case ConstraintKind::MultipleOf:
-    case ConstraintKind::Predicate:
-    case ConstraintKind::Regex: break;
-  }
-  return Py_EQ;  // not a bound: never asked for
-}
-
 const char* constraint_code(ConstraintKind kind) {
   switch (kind) {
     case ConstraintKind::Ge: return "greater_than_equal";
@@ -184,7 +169,8 @@ bool matches_pattern(const Constraint& constraint, PyObject* value, const WalkCo
     case ConstraintKind::Le:
     case ConstraintKind::Lt: {
       PyObject* bound = ctx.pool->get(constraint.value);
-      return bound != nullptr && compare_numbers(value, bound, compare_op(constraint.kind)) == 1;
+      const int op = bound_operator(constraint.kind);
+      return bound != nullptr && compare_numbers(value, bound, op) == 1;
     }
     case ConstraintKind::Regex: {
       const re2::RE2* regex = indexed_regex(constraint, ctx);
@@ -200,6 +186,21 @@ bool matches_pattern(const Constraint& constraint, PyObject* value, const WalkCo
 }
 
 }  // namespace
+
+int bound_operator(ConstraintKind kind) {
+  switch (kind) {
+    case ConstraintKind::Ge: return Py_GE;
+    case ConstraintKind::Gt: return Py_GT;
+    case ConstraintKind::Le: return Py_LE;
+    case ConstraintKind::Lt: return Py_LT;
+    case ConstraintKind::MinLen:
+    case ConstraintKind::MaxLen:
+    case ConstraintKind::MultipleOf:
+    case ConstraintKind::Predicate:
+    case ConstraintKind::Regex: return -1;
+  }
+  return -1;
+}
 
 bool holds_natively(const Constraint& constraint, PyObject* value, const WalkContext& ctx) {
   return holds_in_line(constraint, value, ctx);
@@ -225,7 +226,7 @@ bool check_constraint(const Constraint& constraint, PyObject* value, Path& path,
     case ConstraintKind::Lt: {
       PyObject* bound = ctx.pool->get(constraint.value);
       if (bound == nullptr) return false;
-      const int op = compare_op(constraint.kind);
+      const int op = bound_operator(constraint.kind);
       // Exact ints and floats compare without user code: answered natively.
       const int native = compare_numbers(value, bound, op);
       if (native >= 0) {

@@ -25,7 +25,7 @@ class ItemTest {
       return;
     }
     for (const Constraint& constraint : node.constraints()) {
-      const int op = bound_op(constraint.kind);
+      const int op = bound_operator(constraint.kind);
       if (op < 0) {
         others_ = true;  // asked of holds_natively, item by item
         continue;
@@ -60,23 +60,6 @@ class ItemTest {
     Py_ssize_t value;
   };
 
-  // The rich-comparison operator of a bound, or -1 for another kind.
-  static int bound_op(ConstraintKind kind) {
-    switch (kind) {
-      case ConstraintKind::Ge: return Py_GE;
-      case ConstraintKind::Gt: return Py_GT;
-      case ConstraintKind::Le: return Py_LE;
-      case ConstraintKind::Lt: return Py_LT;
-      case ConstraintKind::MinLen:
-      case ConstraintKind::MaxLen:
-      case ConstraintKind::MultipleOf:
-      case ConstraintKind::Predicate:
-      case ConstraintKind::Regex:
-        return -1;
-    }
-    return -1;
-  }
-
   static bool ordered(Py_ssize_t x, Py_ssize_t y, int op) {
     switch (op) {
       case Py_LT: return x < y;
@@ -98,7 +81,8 @@ class ItemTest {
     }
     if (!others_) return true;
     for (const Constraint& constraint : refinement_->constraints()) {
-      if (bound_op(constraint.kind) < 0 && !holds_natively(constraint, obj, *ctx_)) return false;
+      const bool prepared = bound_operator(constraint.kind) >= 0;
+      if (!prepared && !holds_natively(constraint, obj, *ctx_)) return false;
     }
     return true;
   }

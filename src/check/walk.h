@@ -121,6 +121,9 @@ bool check_object_attributes(uint64_t class_index, const std::vector<RecordField
 
 // ---- Constraints and exception folding --------------------------------------
 
+// The rich-comparison operator of a bound (Ge, Gt, Le, Lt); -1 for another kind.
+int bound_operator(ConstraintKind kind);
+
 // Whether `constraint` holds for `value`, told without calling Python (exact
 // numbers against a bound, a str against an indexed pattern). False when it
 // fails or when only Python can tell: check_constraint then decides and
