@@ -194,6 +194,8 @@ class TestBounds:
             (Annotated[float, Ge(0.5)], ["0.5", "0.25", "1e300", "-1e300"]),
             (Annotated[float, Le(3)], ["3.0", "3.0000000000000004", "-1.5"]),
             (Annotated[float, Le(2**63 + 1)], ["9.2233720368547758e18", "1e19"]),
+            (Annotated[float, Le(2**70)], ["1e25", "1e20", "-1e30"]),
+            (Annotated[int, Ge(1e19)], ["10000000000000000000", "9999999999999999999", "10000000000000000001"]),
             (Annotated[object, Ge(0)], ["null", '"a"', "[1]", '{"a": 1}', "1.5", "-1", HUGE]),
             (Annotated[object, Ge("b")], ['"a"', '"b"', '"ba"', '"é"', '"\\ud83d\\ude00"', '"\\uffff"', "1", "null"]),
             (Annotated[str, Lt("\U0001F600")], ['"\\uffff"', '"\\ud83d\\ude00"', '"\\ud83d\\ude01"']),

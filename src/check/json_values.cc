@@ -6,6 +6,8 @@
 #include <string_view>
 
 #include "absl/strings/string_view.h"
+#include "check/number_order.h"
+#include "check/walk.h"
 #include "py/text.h"
 
 namespace qx {
@@ -34,29 +36,6 @@ PyTypeObject* converted_type(const json::Value& value) {
   return nullptr;
 }
 
-// How a value stands to a bound, as Python's comparison of the converted
-// value would find it. Unordered: the comparison is refused (a TypeError)
-// or involves a NaN, so every order test is false.
-enum class Order : uint8_t { Less, Equal, Greater, Unordered, Unknown };
-
-template <class T>
-Order order_of(T a, T b) {
-  if (a < b) return Order::Less;
-  if (b < a) return Order::Greater;
-  return a == b ? Order::Equal : Order::Unordered;
-}
-
-Order flip(Order order) {
-  if (order == Order::Less) return Order::Greater;
-  if (order == Order::Greater) return Order::Less;
-  return order;
-}
-
-// Doubles are exact for integers up to this magnitude.
-constexpr int64_t kExactInDouble = int64_t{1} << 53;
-
-bool exact_in_double(int64_t v) { return v >= -kExactInDouble && v <= kExactInDouble; }
-
 // A parsed big integer: beyond 64 bits, its digits without leading zeros.
 struct BigInteger {
   bool negative;
@@ -80,85 +59,53 @@ Order magnitude_order(size_t digits, double m) {
   return Order::Unknown;
 }
 
-// A big integer against a non-zero magnitude of the same sign, or of another.
-Order big_order(BigInteger v, bool bound_negative, double bound_magnitude) {
-  if (v.negative != bound_negative) return v.negative ? Order::Less : Order::Greater;
-  const Order by_size = magnitude_order(v.digits, bound_magnitude);
-  return v.negative ? flip(by_size) : by_size;
-}
-
-// An exact int or bool bound, as read once: `small` when it fits 64 bits,
-// else its sign and approximate magnitude.
-struct IntBound {
-  bool fits;
-  int64_t small;
-  bool negative;
-  double magnitude;
-};
-
-IntBound read_int_bound(PyObject* bound) {
-  int overflow = 0;
-  const long long small = PyLong_AsLongLongAndOverflow(bound, &overflow);
-  if (overflow == 0) return IntBound{true, small, false, 0};
-  double approx = PyLong_AsDouble(bound);
+// The approximate magnitude of an int beyond 64 bits; infinite beyond the doubles.
+double wide_magnitude(PyObject* wide) {
+  const double approx = PyLong_AsDouble(wide);
   if (approx == -1.0 && PyErr_Occurred()) {
-    PyErr_Clear();  // beyond the doubles
-    approx = overflow < 0 ? -HUGE_VAL : HUGE_VAL;
+    PyErr_Clear();
+    return HUGE_VAL;
   }
-  return IntBound{false, 0, overflow < 0, std::fabs(approx)};
+  return std::fabs(approx);
 }
 
-Order int_against_int(int64_t v, const IntBound& b) {
-  if (b.fits) return order_of(v, b.small);
-  return b.negative ? Order::Greater : Order::Less;
+// A big integer against a wide int or a double beyond int64 (`b`, read from
+// `bound`), where the shared order needs the digits: placed by sign, then by
+// digit count against the bound's magnitude.
+Order big_order(const json::Value& value, PyObject* bound, const Number& b) {
+  const BigInteger v = big_integer_of(value);
+  const bool float_bound = b.kind == Number::Kind::Float;
+  const bool bound_negative = float_bound ? b.d < 0 : b.kind == Number::Kind::Below;
+  if (v.negative != bound_negative) return v.negative ? Order::Less : Order::Greater;
+  const Order by_size =
+      magnitude_order(v.digits, float_bound ? std::fabs(b.d) : wide_magnitude(bound));
+  return v.negative ? reversed(by_size) : by_size;
 }
 
-Order number_against_int(const json::Value& value, const IntBound& b) {
+// A parsed number as the shared order reads it (a boolean as 0 or 1, a big
+// integer by its sign); false for values that are no number.
+bool parsed_number(const json::Value& value, Number& out) {
   switch (value.kind) {
     case json::Kind::Bool:
-      return int_against_int(value.boolean ? 1 : 0, b);
+      out.i = value.boolean ? 1 : 0;
+      return true;
     case json::Kind::Int:
-      return int_against_int(value.integer, b);
-    case json::Kind::BigInt: {
-      const BigInteger v = big_integer_of(value);
-      if (b.fits) return v.negative ? Order::Less : Order::Greater;
-      return big_order(v, b.negative, b.magnitude);
-    }
+      out.i = value.integer;
+      return true;
+    case json::Kind::BigInt:
+      out.kind = big_integer_of(value).negative ? Number::Kind::Below : Number::Kind::Above;
+      return true;
     case json::Kind::Float:
-      if (!b.fits || !exact_in_double(b.small)) return Order::Unknown;
-      return order_of(value.number, static_cast<double>(b.small));
+      out.kind = Number::Kind::Float;
+      out.d = value.number;
+      return true;
     case json::Kind::Null:
     case json::Kind::String:
     case json::Kind::Array:
     case json::Kind::Object:
-      return Order::Unordered;
+      return false;
   }
-  return Order::Unknown;
-}
-
-Order number_against_float(const json::Value& value, double b) {
-  switch (value.kind) {
-    case json::Kind::Bool:
-      return order_of(value.boolean ? 1.0 : 0.0, b);
-    case json::Kind::Int:
-      if (!exact_in_double(value.integer)) return Order::Unknown;
-      return order_of(static_cast<double>(value.integer), b);
-    case json::Kind::BigInt: {
-      if (std::isnan(b)) return Order::Unordered;
-      if (std::isinf(b)) return b > 0 ? Order::Less : Order::Greater;
-      const BigInteger v = big_integer_of(value);
-      if (b == 0) return v.negative ? Order::Less : Order::Greater;
-      return big_order(v, b < 0, std::fabs(b));
-    }
-    case json::Kind::Float:
-      return order_of(value.number, b);
-    case json::Kind::Null:
-    case json::Kind::String:
-    case json::Kind::Array:
-    case json::Kind::Object:
-      return Order::Unordered;
-  }
-  return Order::Unknown;
+  return false;
 }
 
 // Code point order is the byte order of UTF-8.
@@ -170,40 +117,31 @@ Order string_against_str(const json::Value& value, PyObject* bound) {
   return c < 0 ? Order::Less : c > 0 ? Order::Greater : Order::Equal;
 }
 
-// Only bounds whose comparison runs no Python code of the user's are read.
+// A parsed value against an exact number `b`, read from `other`; Unordered
+// for a value that is no number, since Python refuses to order it.
+Order number_order(const json::Value& value, PyObject* other, const Number& b) {
+  Number a;
+  if (!parsed_number(value, a)) return Order::Unordered;
+  const Order order = order_of(a, b);
+  if (order != Order::Unknown || value.kind != json::Kind::BigInt) return order;
+  return big_order(value, other, b);
+}
+
+// Only bounds whose comparison runs no Python code of the user's are read:
+// an exact int, float or bool, or an exact str. A comparison Python refuses
+// (a TypeError, which fails the test) is Unordered like one with a NaN.
 Order order_against(const json::Value& value, PyObject* bound) {
-  if (Py_IS_TYPE(bound, &PyLong_Type) || Py_IS_TYPE(bound, &PyBool_Type)) {
-    return number_against_int(value, read_int_bound(bound));
-  }
-  if (Py_IS_TYPE(bound, &PyFloat_Type)) {
-    return number_against_float(value, PyFloat_AS_DOUBLE(bound));
-  }
   if (PyUnicode_CheckExact(bound)) return string_against_str(value, bound);
-  return Order::Unknown;
+  Number b;
+  if (Py_IS_TYPE(bound, &PyBool_Type)) {
+    b.i = bound == Py_True ? 1 : 0;
+  } else if (!read_number(bound, b)) {
+    return Order::Unknown;
+  }
+  return number_order(value, bound, b);
 }
 
 Decision decide(bool yes) { return yes ? Decision::Yes : Decision::No; }
-
-Decision meets_order(ConstraintKind kind, Order order) {
-  if (order == Order::Unknown) return Decision::Unknown;
-  switch (kind) {
-    case ConstraintKind::Ge:
-      return decide(order == Order::Greater || order == Order::Equal);
-    case ConstraintKind::Gt:
-      return decide(order == Order::Greater);
-    case ConstraintKind::Le:
-      return decide(order == Order::Less || order == Order::Equal);
-    case ConstraintKind::Lt:
-      return decide(order == Order::Less);
-    case ConstraintKind::MinLen:
-    case ConstraintKind::MaxLen:
-    case ConstraintKind::MultipleOf:
-    case ConstraintKind::Predicate:
-    case ConstraintKind::Regex:
-      break;
-  }
-  return Decision::Unknown;
-}
 
 size_t code_points(std::string_view utf8) {
   size_t n = 0;
@@ -301,11 +239,10 @@ Decision json_literal_equals(const json::Value& value, PyObject* literal) {
       return decide((literal == Py_True) == value.boolean);
     case json::Kind::Int:
     case json::Kind::BigInt: {
-      const IntBound b = read_int_bound(literal);
-      if (value.kind == json::Kind::Int) return decide(b.fits && b.small == value.integer);
-      if (b.fits) return Decision::No;
-      const Order order = big_order(big_integer_of(value), b.negative, b.magnitude);
-      return order == Order::Unknown ? Decision::Unknown : Decision::No;
+      Number b;
+      read_number(literal, b);  // an exact int
+      const Order order = number_order(value, literal, b);
+      return order == Order::Unknown ? Decision::Unknown : decide(order == Order::Equal);
     }
     case json::Kind::Float:
       return decide(PyFloat_AS_DOUBLE(literal) == value.number);
@@ -338,7 +275,8 @@ Decision json_meets_constraint(const Constraint& constraint, const json::Value& 
     case ConstraintKind::Lt: {
       PyObject* bound = pool.get(constraint.value);
       if (bound == nullptr) return Decision::No;
-      return meets_order(constraint.kind, order_against(value, bound));
+      const int holds = order_holds(order_against(value, bound), compare_op(constraint.kind));
+      return holds < 0 ? Decision::Unknown : decide(holds == 1);
     }
     case ConstraintKind::MinLen:
     case ConstraintKind::MaxLen:

@@ -6,18 +6,7 @@
 
 namespace qx {
 
-namespace {
-
-enum class Order { Less, Equal, Greater, Unordered, Unknown };
-
-// An exact int or float, read without a call for the common compact int.
-// An int beyond 64 bits keeps only its sign: it lies beyond every int64.
-struct Number {
-  enum class Kind { Int, Above, Below, Float } kind = Kind::Int;
-  int64_t i = 0;
-  double d = 0.0;
-};
-
+// Reads the common compact int without a call.
 bool read_number(PyObject* obj, Number& out) {
   if (Py_IS_TYPE(obj, &PyFloat_Type)) {
     out.kind = Number::Kind::Float;
@@ -39,6 +28,8 @@ bool read_number(PyObject* obj, Number& out) {
   out.i = v;
   return true;  // an exact int converts without raising
 }
+
+namespace {
 
 Order order_of(double a, double b) {
   if (std::isnan(a) || std::isnan(b)) return Order::Unordered;
@@ -68,12 +59,6 @@ Order order_of(int64_t i, double d) {
   return floor == d ? Order::Equal : Order::Less;
 }
 
-Order reversed(Order o) {
-  if (o == Order::Less) return Order::Greater;
-  if (o == Order::Greater) return Order::Less;
-  return o;
-}
-
 // An int beyond int64 (above: >= 2**63, below: < -2**63) against a double.
 // Only a finite double beyond int64's range needs the digits: unknown.
 Order order_of_wide(bool above, double d) {
@@ -84,6 +69,14 @@ Order order_of_wide(bool above, double d) {
   }
   if (d >= -kTwo63) return Order::Less;
   return std::isinf(d) ? Order::Greater : Order::Unknown;
+}
+
+}  // namespace
+
+Order reversed(Order o) {
+  if (o == Order::Less) return Order::Greater;
+  if (o == Order::Greater) return Order::Less;
+  return o;
 }
 
 Order order_of(const Number& a, const Number& b) {
@@ -105,13 +98,14 @@ Order order_of(const Number& a, const Number& b) {
   return order_of_ints(a.i, b.i);
 }
 
-}  // namespace
-
 int compare_exact_numbers(PyObject* value, PyObject* bound, int op) {
   Number a;
   Number b;
   if (!read_number(value, a) || !read_number(bound, b)) return -1;
-  const Order order = order_of(a, b);
+  return order_holds(order_of(a, b), op);
+}
+
+int order_holds(Order order, int op) {
   switch (order) {
     case Order::Unknown: return -1;
     case Order::Unordered: return 0;  // NaN: every ordering comparison is false

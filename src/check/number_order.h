@@ -3,7 +3,33 @@
 
 #include <Python.h>
 
+#include <cstdint>
+
 namespace qx {
+
+// How a value stands to another as Python's order would find it. Unordered:
+// a NaN (every ordering test is false); Unknown: not told here.
+enum class Order : uint8_t { Less, Equal, Greater, Unordered, Unknown };
+
+// An exact int or float. An int beyond 64 bits keeps only its sign: it lies
+// beyond every int64.
+struct Number {
+  enum class Kind : uint8_t { Int, Above, Below, Float } kind = Kind::Int;
+  int64_t i = 0;
+  double d = 0.0;
+};
+
+// Reads an exact int or float (not a subclass, not a bool); false otherwise.
+bool read_number(PyObject* obj, Number& out);
+
+// a against b, exactly; Unknown only where the digits of a wide int decide
+// (two wide ints, or a wide int against a finite double beyond int64).
+Order order_of(const Number& a, const Number& b);
+
+Order reversed(Order order);
+
+// The truth of `a <op> b` given their order: 1 or 0, or -1 for Unknown.
+int order_holds(Order order, int op);
 
 // The truth of `value <op> bound` (op one of Py_LT, Py_LE, Py_GT, Py_GE) when
 // both are exact `int` or `float`: 1 or 0, exactly as Python compares them
