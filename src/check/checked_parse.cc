@@ -376,12 +376,13 @@ class CheckedParser {
     Frame& frame = frames_.back();
     const SchemaNode& record = *frame.node;
     const std::string_view name(token.data, token.size);
-    const size_t n = record.fields().size();
+    const std::vector<RecordField>& fields = record.fields();
+    const size_t n = fields.size();
     // Members usually come in declaration order: a hit at their own
     // position skips hashing the name.
     size_t i = frame.count++;
-    if (i >= n || record.fields()[i].name.size() != name.size() ||
-        !json::same_text(record.fields()[i].name.data(), name.data(), name.size())) {
+    if (i >= n || fields[i].name.size() != name.size() ||
+        !json::same_text(fields[i].name.data(), name.data(), name.size())) {
       i = n;
       if (frame.keys != nullptr) {
         auto hit = frame.keys->positions.find(absl::string_view(name.data(), name.size()));
@@ -389,7 +390,7 @@ class CheckedParser {
       }
     }
     if (i < n) {
-      const RecordField& field = record.fields()[i];
+      const RecordField& field = fields[i];
       if (frame.fields != nullptr) {
         FieldMemo& memo = frame.fields[i];
         if (!(Front::kSharesKeys ? front_.key(token, memo.name) : front_.key(token))) return false;

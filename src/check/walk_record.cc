@@ -7,6 +7,7 @@
 #include "check/dict_items.h"
 #include "check/test_cost.h"
 #include "check/walk_kinds.h"
+#include "json/scanner.h"
 #include "py/text.h"
 
 namespace qx {
@@ -306,7 +307,10 @@ bool python_fields_pass(const SchemaNode& record, PyObject* dict, Probe& probe);
 // The last member named `name`, or null: of repeated keys only the last counts.
 const json::Value* last_member(const json::Value& object, std::string_view name) {
   for (size_t i = object.size; i > 0; --i) {
-    if (object.members[i - 1].key == name) return &object.members[i - 1].value;
+    const std::string_view key = object.members[i - 1].key;
+    if (key.size() == name.size() && json::same_text(key.data(), name.data(), name.size())) {
+      return &object.members[i - 1].value;
+    }
   }
   return nullptr;
 }
@@ -367,10 +371,15 @@ class LastOccurrence {
   }
   if (!later.run(test)) return false;
   LastOccurrence last(object);
-  // From the end, so that `last` meets each key's final occurrence first.
+  // From the end, so that `last` meets each undeclared key's final occurrence
+  // first. Declared keys are set aside before `last` sees them (they never
+  // equal an undeclared one), found at their own place when the object
+  // follows the declaration order.
   for (size_t i = object.size; i > 0; --i) {
     const json::Member& member = object.members[i - 1];
-    if (!last.at(i - 1) || finder.declares(member.key)) continue;
+    const bool declared = finder.keys != nullptr ? finder.find(member.key, i - 1, i - 1) >= 0
+                                                 : finder.declares(member.key);
+    if (declared || !last.at(i - 1)) continue;
     json::Value key;
     key.kind = json::Kind::String;
     key.text = member.key.data();
