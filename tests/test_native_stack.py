@@ -102,7 +102,8 @@ class TestTinyStacks:
         assert outcomes(32)[case] == "RecursionError"
 
     @pytest.mark.parametrize(
-        "case", ["deep list is_valid", "deep dict is_valid", "1000-deep list validate", "deep json array"]
+        "case",
+        ["deep list is_valid", "deep dict is_valid", "1000-deep list validate", "deep json array"],
     )
     def test_the_walk_stops_with_recursion_error(self, case):
         # Never folded into non-membership or an error record.
