@@ -69,6 +69,16 @@ FAMILIES = {
     "Optional": family(lambda t: Optional[list[t]], in_list, 42),
     "TypedDict": family(lambda t: TypedDict("Link", {"a": t}), in_dict, 127),
 }
+def recursive_chain(depth):
+    # Each definition refers to the one before it: its annotation text
+    # writes them all out in place, nested as deep as the chain is long.
+    v = q.Validator(int)
+    for _ in range(depth):
+        v = recursive(lambda s, below=v: union(list[s], below))
+    return v
+
+
+FAMILIES["recursive chain"] = (recursive_chain(120), [[1], 2], [[1], "x"])
 DATACLASS = dataclass_chain(127)
 FAMILIES["dataclass"] = (
     DATACLASS,
