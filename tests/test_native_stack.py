@@ -76,9 +76,11 @@ class TestSpecsAtTheLimits:
     # decides on a small thread as on the main one.
     @pytest.mark.parametrize("kib", [192, 256])
     def test_same_answers_as_the_main_thread(self, kib):
-        got = outcomes(kib * SCALE)
-        assert unexpected(got) == {}
-        assert got["deep empty is_empty"] is True
+        got = dict(outcomes(kib * SCALE))
+        expected = dict(reference())
+        # CPython cannot repr a list 3000 deep on this stack: the text says so.
+        assert got.pop("deep value text") in (expected.pop("deep value text"), "<unrepresentable>")
+        assert got == expected
 
     @pytest.mark.skipif(SCALE != 1, reason="a sanitizer build's larger stack holds the repr")
     def test_value_too_deep_for_repr_on_the_stack(self):
