@@ -214,7 +214,17 @@ class TestLongPatterns:
         "asan" in os.environ.get("LD_PRELOAD", ""), reason="address-space limit under ASan"
     )
     @pytest.mark.parametrize(
-        "pattern", [r"\w" * 20000, r"\W" * 20000, r"(?:\w\w\w\w)" * 5000, r"\w{1000}" * 50]
+        "pattern",
+        [
+            r"\w" * 20000,
+            r"\W" * 20000,
+            r"(?:\w\w\w\w)" * 5000,
+            r"\w{1000}" * 50,
+            # Optional copies are compiled too, unless an unbounded repetition
+            # could absorb them.
+            r"\w?" * 20000,
+            r"(?:\d{0,2}\s?)" * 5000,
+        ],
     )
     def test_refused_within_bounded_memory(self, pattern):
         # Run under an address-space limit: rewriting each class of these in

@@ -168,49 +168,92 @@ size_t count_perl_escapes(std::string_view p) {
   return n;
 }
 
-// One group of the pattern while its floor is summed: the cheapest finished
-// alternative, the running sum of the current one, and the cost of its last
-// item (which a repetition multiplies).
+// A count of copies, and the cost of so many copies of one item.
+struct Copies {
+  int64_t fewest = 0;  // copies the engine always compiles
+  int64_t most = 0;    // copies it compiles unless it merges repetitions
+};
+
+constexpr int64_t kCostCap = int64_t{1} << 50;
+
+int64_t times(int64_t count, int64_t cost) { return std::min(kCostCap, count * cost); }
+
+// One group of the pattern while its floor is summed. The engine compiles
+// every copy of a counted repetition (x{2,5} is five copies, x? one), but
+// merges neighbouring repetitions of one class when one of them is unbounded
+// ("\w?\w*" is one "\w*"), which can drop the optional copies, and a nested
+// repetition with an unbounded one ("(?:\w+)?" is "\w*"). So both sums are
+// kept, and the fewest copies count wherever the group holds an unbounded
+// repetition, at any depth.
 struct GroupFloor {
-  int64_t best = -1;  // -1: no alternative finished yet
-  int64_t sum = 0;
-  int64_t last = 0;
+  Copies sum;             // of the current alternative
+  Copies last;            // of its last item
+  int64_t last_cost = 0;  // of one copy of the last item
   bool last_repeated = false;
+  bool unbounded = false;
+  bool alternatives = false;
+  Copies best;  // the cheapest finished alternative, by each sum
 
   // Ends the current alternative. The engine merges alternatives that are a
   // single class into one class, which may cost less than any of them
   // ("\d|\D" is any character), and factors common leading items out, so an
   // alternative that ends in an unrepeated item counts without it.
   void end_alternative() {
-    const int64_t value = sum - (last_repeated ? 0 : last);
-    best = best < 0 ? value : std::min(best, value);
-    sum = last = 0;
+    const Copies value = {sum.fewest - (last_repeated ? 0 : last.fewest),
+                          sum.most - (last_repeated ? 0 : last.most)};
+    best = alternatives
+               ? Copies{std::min(best.fewest, value.fewest), std::min(best.most, value.most)}
+               : value;
+    alternatives = true;
+    sum = last = {};
+    last_cost = 0;
     last_repeated = false;
   }
 
-  int64_t close() {
-    if (best < 0) return sum;
-    end_alternative();
-    return best;
+  // What the group costs; sets `holds_unbounded` when it holds an unbounded repetition.
+  int64_t close(bool& holds_unbounded) {
+    if (alternatives) end_alternative();
+    const Copies total = alternatives ? best : sum;
+    holds_unbounded = unbounded;
+    return unbounded ? total.fewest : total.most;
   }
 
-  void add(int64_t cost) {
-    sum += cost;
-    last = cost;
+  void add(int64_t cost, bool holds_unbounded = false) {
+    sum.fewest = std::min(kCostCap, sum.fewest + cost);
+    sum.most = std::min(kCostCap, sum.most + cost);
+    last = {cost, cost};
+    last_cost = cost;
     last_repeated = false;
+    unbounded |= holds_unbounded;
   }
 
-  // A repetition with at least `min` copies. Only those copies are certain:
-  // the engine merges neighbouring repetitions of one class ("\w*\w" is one
-  // "\w+"), which can drop the optional ones.
-  void repeat(int64_t min) {
-    constexpr int64_t kCap = int64_t{1} << 50;
-    sum -= last;
-    last = std::min(kCap, last * min);
-    sum = std::min(kCap, sum + last);
+  // A repetition of the last item from `min` to `max` copies (max < 0: no bound).
+  void repeat(int64_t min, int64_t max) {
+    sum.fewest -= last.fewest;
+    sum.most -= last.most;
+    last = {times(min, last_cost), times(max < 0 ? std::max<int64_t>(min, 1) : max, last_cost)};
+    sum.fewest = std::min(kCostCap, sum.fewest + last.fewest);
+    sum.most = std::min(kCostCap, sum.most + last.most);
     last_repeated = true;
+    unbounded |= max < 0;
   }
 };
+
+// Closes the innermost group: it becomes the last item of the one around it.
+void close_group(std::vector<GroupFloor>& groups) {
+  bool unbounded = false;
+  const int64_t cost = groups.back().close(unbounded);
+  groups.pop_back();
+  groups.back().add(cost, unbounded);
+}
+
+// The decimal count at p[j], leaving `j` after it.
+int64_t read_count(std::string_view p, size_t& j) {
+  int64_t n = 0;
+  for (; j < p.size() && is_ascii_digit(p[j]); ++j)
+    n = std::min<int64_t>(kCostCap, n * 10 + (p[j] - '0'));
+  return n;
+}
 
 // A lower bound of the max_mem that `p` needs once rewritten: the empty
 // pattern's need plus what the certain occurrences of Perl classes add.
@@ -244,35 +287,30 @@ int64_t rewritten_floor(std::string_view p) {
       groups.emplace_back();
       i = end;
     } else if (c == ')') {
-      if (groups.size() > 1) {
-        const int64_t cost = groups.back().close();
-        groups.pop_back();
-        groups.back().add(cost);
-      }
+      if (groups.size() > 1) close_group(groups);
       ++i;
     } else if (c == '|') {
       g.end_alternative();
       ++i;
     } else if (c == '*' || c == '?' || c == '+') {
-      g.repeat(c == '+' ? 1 : 0);
+      g.repeat(c == '+' ? 1 : 0, c == '?' ? 1 : -1);
       i += i + 1 < p.size() && p[i + 1] == '?' ? 2 : 1;
     } else if (const size_t end = c == '{' ? repeat_end(p, i) : std::string_view::npos;
                end != std::string_view::npos) {
-      int64_t min = 0;
-      for (size_t j = i + 1; is_ascii_digit(p[j]); ++j) min = min * 10 + (p[j] - '0');
-      g.repeat(min);
+      // {n}, {n,} or {n,m}, whose counts the engine holds to at most 1000.
+      size_t j = i + 1;
+      const int64_t min = read_count(p, j);
+      const int64_t max = p[j] == '}' ? min : p[j + 1] == '}' ? -1 : read_count(p, ++j);
+      g.repeat(min, max);
       i = end < p.size() && p[end] == '?' ? end + 1 : end;
     } else {
       g.add(0);
       ++i;
     }
   }
-  while (groups.size() > 1) {
-    const int64_t cost = groups.back().close();
-    groups.pop_back();
-    groups.back().add(cost);
-  }
-  return empty_pattern_cost() + groups.back().close();
+  while (groups.size() > 1) close_group(groups);
+  bool unbounded = false;
+  return empty_pattern_cost() + groups.back().close(unbounded);
 }
 
 }  // namespace
