@@ -15,26 +15,6 @@
 
 namespace qx {
 
-int compare_op(ConstraintKind kind) {
-  switch (kind) {
-    case ConstraintKind::Ge:
-      return Py_GE;
-    case ConstraintKind::Gt:
-      return Py_GT;
-    case ConstraintKind::Le:
-      return Py_LE;
-    case ConstraintKind::Lt:
-      return Py_LT;
-    case ConstraintKind::MinLen:
-    case ConstraintKind::MaxLen:
-    case ConstraintKind::MultipleOf:
-    case ConstraintKind::Predicate:
-    case ConstraintKind::Regex:
-      break;
-  }
-  return Py_EQ;  // not a bound: never asked for
-}
-
 namespace {
 
 // The truth of a call's result: 1 or 0, or -1 with the call's (null result)

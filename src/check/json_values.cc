@@ -275,7 +275,7 @@ Decision json_meets_constraint(const Constraint& constraint, const json::Value& 
     case ConstraintKind::Lt: {
       PyObject* bound = pool.get(constraint.value);
       if (bound == nullptr) return Decision::No;
-      const int holds = order_holds(order_against(value, bound), compare_op(constraint.kind));
+      const int holds = order_holds(order_against(value, bound), bound_operator(constraint.kind));
       return holds < 0 ? Decision::Unknown : decide(holds == 1);
     }
     case ConstraintKind::MinLen:

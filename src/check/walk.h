@@ -134,9 +134,6 @@ bool holds_natively(const Constraint& constraint, PyObject* value, const WalkCon
 // accepts it on a look at its type and every constraint holds natively.
 bool refines_natively(const SchemaNode& refinement, PyObject* value, const WalkContext& ctx);
 
-// The rich-comparison operator of an order bound (Ge, Gt, Le, Lt).
-int compare_op(ConstraintKind kind);
-
 // One constraint of a Refinement against a Python object; appends its record.
 bool check_constraint(const Constraint& constraint, PyObject* value, Path& path,
                       const WalkContext& ctx, ErrorList& errors);
