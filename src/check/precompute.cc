@@ -119,7 +119,9 @@ void index_tags(const SchemaNode& node, const ConstantsPool& pool, Precompute& t
       if (&member == first) index.hint = position;
       index.tagged[i] = true;
       for (std::string_view text : texts) {
-        std::vector<uint32_t>& chosen = index.members[std::string(text)];
+        auto [at, added] = index.by_text.try_emplace(std::string(text), index.texts.size());
+        if (added) index.texts.emplace_back(std::string(text), std::vector<uint32_t>());
+        std::vector<uint32_t>& chosen = index.texts[at->second].second;
         if (chosen.empty() || chosen.back() != i) chosen.push_back(static_cast<uint32_t>(i));
       }
     }
@@ -231,6 +233,13 @@ void cost_records(const CompiledSchema& schema, Precompute& tables) {
     }
     return false;
   });
+  // The records table is complete: its entries stay where they are.
+  for (auto& [node, index] : tables.tags) {
+    index.keys.assign(node->members().size(), nullptr);
+    for (size_t i = 0; i < index.keys.size(); ++i) {
+      if (index.tagged[i]) index.keys[i] = &tables.records.find(&node->members()[i])->second;
+    }
+  }
 }
 
 bool builtin_values_run_no_python(const CompiledSchema& schema) {

@@ -33,6 +33,12 @@ bool walk_record(const SchemaNode& node, ValueRef value, Path& path, const WalkC
 bool walk_union(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
                 ErrorList& errors);
 
+// The first pass of a record, its Membership test (what walk_record answers
+// in Membership mode once the check is not stopped); `keys` is the record's
+// index entry when the caller has it, else null.
+bool record_first_pass(const SchemaNode& record, ValueRef value, const WalkContext& ctx,
+                       const DeclaredKeys* keys);
+
 // Whether `node` accepts `value` on a look at its type alone: Anything and
 // Any, or a plain kind whose type test passes. False means: walk it (or,
 // for a plain kind, a mismatch). Item loops use it to skip the call, and the

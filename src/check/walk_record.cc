@@ -47,11 +47,15 @@ struct FieldFinder {
   const DeclaredKeys* entry = nullptr;  // the record's index entry, if any
   const DeclaredKeys* keys = nullptr;   // the same, when it names each field once
 
-  FieldFinder(const SchemaNode& r, const Precompute& pre) : record(r), fields(r.fields()) {
+  // `known` is the record's entry when the caller has it at hand.
+  FieldFinder(const SchemaNode& r, const Precompute& pre, const DeclaredKeys* known)
+      : record(r), fields(r.fields()), entry(known) {
     if (r.fields().empty()) return;  // dict[K, V]: nothing to find, no index to look up
-    auto hit = pre.records.find(&r);
-    if (hit == pre.records.end()) return;
-    entry = &hit->second;
+    if (entry == nullptr) {
+      auto hit = pre.records.find(&r);
+      if (hit == pre.records.end()) return;
+      entry = &hit->second;
+    }
     if (entry->positions.size() == r.fields().size()) keys = entry;
   }
 
@@ -71,18 +75,23 @@ struct FieldFinder {
   }
 
   // The position of the field named `name`, or -1; `keys` must be set.
-  // `hints` are where the name likely stands: at the key's own place in the
-  // dict, when the dict follows the declaration order, or right after the
-  // field matched before, when the dict moved one key (a tag put last or
-  // first) elsewhere. A hit there skips hashing the name.
+  // `at` is the key's place in the dict and `after` the place after the
+  // field the key before it named (the first field after the last): a dict
+  // that follows the declaration order, or moved one key (a tag put last or
+  // first) elsewhere, names its field at one of these, and a hit there skips
+  // hashing the name.
   int64_t find(std::string_view name, size_t at, size_t after) const {
-    for (size_t hint : {at, after}) {
-      if (hint < fields.size() && fields[hint].name == name) {
+    for (size_t hint : {after == fields.size() ? 0 : after, at, at + 1}) {
+      if (hint < fields.size() && same_name(fields[hint].name, name)) {
         return static_cast<int64_t>(hint);
       }
     }
     auto hit = keys->positions.find(absl::string_view(name.data(), name.size()));
     return hit == keys->positions.end() ? -1 : static_cast<int64_t>(hit->second);
+  }
+
+  static bool same_name(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && json::same_text(a.data(), b.data(), a.size());
   }
 
   // How dear the test of field `position` (or, for -1, of an undeclared key)
@@ -206,7 +215,8 @@ struct HeldItem {
   Ref value;
 };
 
-bool python_fields_pass(const SchemaNode& record, PyObject* dict, Probe& probe);
+bool python_fields_pass(const SchemaNode& record, PyObject* dict, Probe& probe,
+                        const DeclaredKeys* known);
 
 // Reads the dict through its storage: a subclass's overridden methods never
 // run. Code run by a member's check may change the dict; that ends the check
@@ -214,7 +224,7 @@ bool python_fields_pass(const SchemaNode& record, PyObject* dict, Probe& probe);
 // into walk_record, its locals would stay on the stack through every level
 // of the explaining pass below it.
 [[gnu::noinline]] bool python_first_pass(const SchemaNode& record, PyObject* dict,
-                                         const WalkContext& ctx) {
+                                         const WalkContext& ctx, const DeclaredKeys* known) {
   if (!PyDict_Check(dict)) return false;
   Probe probe(ctx);
   if (record.fields().empty()) {  // dict[K, V]: every item is undeclared
@@ -233,15 +243,15 @@ bool python_fields_pass(const SchemaNode& record, PyObject* dict, Probe& probe);
                             ValueRef::python(item.value()), probe);
     });
   }
-  return python_fields_pass(record, dict, probe);
+  return python_fields_pass(record, dict, probe, known);
 }
 
 // The first pass of a record with fields. Out of line: the tests it puts off
 // take room on the stack that the recursion through dict[K, V] should not.
 [[gnu::noinline]] bool python_fields_pass(const SchemaNode& record, PyObject* dict,
-                                          Probe& probe) {
+                                          Probe& probe, const DeclaredKeys* known) {
   const WalkContext& ctx = probe.ctx;
-  const FieldFinder finder(record, *ctx.precompute);
+  const FieldFinder finder(record, *ctx.precompute, known);
   uint64_t remaining = finder.required_count();
   // Exact str keys of one dict never share a text, so counting them counts
   // distinct fields. A str subclass may bring its own hash and equality and
@@ -338,10 +348,10 @@ class LastOccurrence {
 };
 
 [[gnu::noinline]] bool json_first_pass(const SchemaNode& record, const json::Value& object,
-                                       const WalkContext& ctx) {
+                                       const WalkContext& ctx, const DeclaredKeys* known) {
   if (object.kind != json::Kind::Object) return false;
   Probe probe(ctx);
-  const FieldFinder finder(record, *ctx.precompute);
+  const FieldFinder finder(record, *ctx.precompute, known);
   struct Held {
     const SchemaNode* node = nullptr;
     const json::Value* value = nullptr;
@@ -393,11 +403,15 @@ class LastOccurrence {
 
 }  // namespace
 
+bool record_first_pass(const SchemaNode& record, ValueRef value, const WalkContext& ctx,
+                       const DeclaredKeys* keys) {
+  return value.is_json() ? json_first_pass(record, *value.json, ctx, keys)
+                         : python_first_pass(record, value.obj, ctx, keys);
+}
+
 bool walk_record(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
                  ErrorList& errors) {
-  bool member = value.is_json() ? json_first_pass(node, *value.json, ctx)
-                                : python_first_pass(node, value.obj, ctx);
-  if (member) return true;
+  if (record_first_pass(node, value, ctx, nullptr)) return true;
   if (ctx.collecting() && !*ctx.stop) check_record(node, value, path, ctx, errors);
   return false;
 }

@@ -8,6 +8,7 @@
 #include "check/json_values.h"
 #include "check/memo.h"
 #include "check/walk_kinds.h"
+#include "json/scanner.h"
 #include "errors/records.h"
 #include "py/text.h"
 
@@ -69,6 +70,24 @@ struct TagPick {
   }
 };
 
+// Whether two texts are equal, short ones compared without a call.
+bool same(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && json::same_text(a.data(), b.data(), a.size());
+}
+
+// The members whose literals hold `text`, or null.
+const std::vector<uint32_t>* tagged_members(const TagIndex& index, std::string_view text) {
+  constexpr size_t kScanned = 16;  // fewer tags than this are compared, not hashed
+  if (index.texts.size() <= kScanned) {
+    for (const auto& [tag, members] : index.texts) {
+      if (same(tag, text)) return &members;
+    }
+    return nullptr;
+  }
+  auto hit = index.by_text.find(absl::string_view(text.data(), text.size()));
+  return hit == index.by_text.end() ? nullptr : &index.texts[hit->second].second;
+}
+
 // The value under the tag's key: in a dict the first key with that text (the
 // key most dicts of these records hold at the tag's declared position), in
 // a JSON object the last member, as the record's own pass reads them.
@@ -81,7 +100,7 @@ bool tag_text(const TagIndex& index, ValueRef value, std::string_view& text, boo
     const json::Value& object = *value.json;
     for (size_t i = object.size; i > 0; --i) {
       const json::Member& member = object.members[i - 1];
-      if (member.key != index.key) continue;
+      if (!same(member.key, index.key)) continue;
       if (member.value.kind == json::Kind::String) {
         text = std::string_view(member.value.text, member.value.size);
         found = true;
@@ -97,7 +116,7 @@ bool tag_text(const TagIndex& index, ValueRef value, std::string_view& text, boo
     DictItem entry;
     if (!entry.next(dict, pos)) return Step::End;
     std::string_view name;
-    if (!PyUnicode_Check(entry.key()) || !utf8_view(entry.key(), name) || name != index.key) {
+    if (!PyUnicode_Check(entry.key()) || !utf8_view(entry.key(), name) || !same(name, index.key)) {
       return Step::Other;
     }
     item = Ref::borrow(entry.value());
@@ -132,10 +151,7 @@ TagPick pick_by_tag(const SchemaNode& node, ValueRef value, const WalkContext& c
   bool found = false;
   if (!tag_text(hit->second, value, text, found, pick.tag)) return pick;
   pick.index = &hit->second;
-  if (found) {
-    auto chosen = pick.index->members.find(absl::string_view(text.data(), text.size()));
-    if (chosen != pick.index->members.end()) pick.members = &chosen->second;
-  }
+  if (found) pick.members = tagged_members(*pick.index, text);
   return pick;
 }
 
@@ -226,7 +242,12 @@ bool members_accept(const SchemaNode& node, ValueRef value, const WalkContext& c
     const SchemaNode& member = node.members()[i];
     if (accepts_at_once(member, value)) return true;
     const uint64_t entered = ctx.guard->entered;
-    if (walk(member, value, probe_path, probe, probe_errors)) return true;
+    if (pick != nullptr && pick->index->tagged[i]) {
+      // A tagged record, whose index entry the tag index holds.
+      if (!*ctx.stop && record_first_pass(member, value, probe, pick->index->keys[i])) return true;
+    } else if (walk(member, value, probe_path, probe, probe_errors)) {
+      return true;
+    }
     // Walks below the member's own definition were wasted, and the next
     // member may make them again.
     const uint64_t visits = ctx.guard->entered - entered;

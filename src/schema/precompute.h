@@ -51,7 +51,11 @@ struct TagIndex {
   std::string key;
   uint32_t hint = 0;         // the key's position in the first tagged member
   std::vector<bool> tagged;  // by member: told apart by the key
-  absl::flat_hash_map<std::string, std::vector<uint32_t>> members;  // tag text -> members, in order
+  std::vector<const DeclaredKeys*> keys;  // by member: a tagged record's entry in `records`
+  // Each tag text with the members whose literals hold it, in member order;
+  // a few are scanned, many are found through `by_text` (indexes into `texts`).
+  std::vector<std::pair<std::string, std::vector<uint32_t>>> texts;
+  absl::flat_hash_map<std::string, uint32_t> by_text;
 };
 
 // An accelerator, never a source of truth: a missing entry sends the walk
