@@ -1,6 +1,8 @@
 """ValidationError: message lines, attributes, the errors tuple and the texts that stand for values."""
 
 import pytest
+from hypothesis import given
+from hypothesis import strategies as st
 
 from quendrix import ValidationError, Validator
 
@@ -127,6 +129,31 @@ class TestValueText:
     )
     def test_repr_is_cut_to_80_characters(self, text, shown):
         assert error_of(int, Shown(text)).value == shown
+
+    # None, bools, small ints and plain ASCII strs are written without
+    # calling repr; the text must be repr's own, cut the same way.
+    @given(
+        st.one_of(
+            st.none(),
+            st.booleans(),
+            st.integers(),
+            st.sampled_from([2**62, -(2**62), 2**63 - 1, -(2**63), 2**64]),
+            st.text(),
+            st.text(alphabet=st.characters(max_codepoint=127)),
+        )
+    )
+    def test_plain_values_read_as_their_repr(self, value):
+        text = repr(value)
+        shown = text if len(text) <= 80 else text[:80] + "..."
+        assert error_of(bytes, value).value == shown
+
+    @pytest.mark.parametrize(
+        "value",
+        ["", " ", "a\\b", "\x7f", "\t", "it's", 'say "hi"', "both ' and \"", "é", "~" * 81, -1, 0],
+    )
+    def test_edge_values_read_as_their_repr(self, value):
+        text = repr(value)
+        assert error_of(bytes, value).value == (text if len(text) <= 80 else text[:80] + "...")
 
     def test_raising_repr(self):
         e = error_of(int, Unrepresentable())

@@ -1,6 +1,8 @@
 // Texts that stand for values and classes inside errors, messages and annotation text.
 #include "errors/texts.h"
 
+#include <charconv>
+
 #include "py/ref.h"
 #include "py/repr.h"
 #include "py/text.h"
@@ -46,7 +48,47 @@ std::string lossy_utf8(PyObject* str) {
   return out;
 }
 
+namespace {
+
+// The repr of None, a bool, an exact int within a machine word, or an exact
+// str of printable ASCII without quotes or backslashes, written as CPython
+// writes it: such reprs run no Python code and need no str of their own.
+// False for any other object.
+bool plain_repr(PyObject* obj, std::string& out) {
+  if (obj == Py_None || obj == Py_True || obj == Py_False) {
+    out = obj == Py_None ? "None" : obj == Py_True ? "True" : "False";
+    return true;
+  }
+  if (Py_IS_TYPE(obj, &PyLong_Type)) {
+    auto* number = reinterpret_cast<PyLongObject*>(obj);
+    if (!PyUnstable_Long_IsCompact(number)) return false;
+    char digits[24];
+    const auto end =
+        std::to_chars(digits, digits + sizeof digits, PyUnstable_Long_CompactValue(number)).ptr;
+    out.assign(digits, end);
+    return true;
+  }
+  if (!PyUnicode_CheckExact(obj) || !PyUnicode_IS_COMPACT_ASCII(obj)) return false;
+  const std::string_view text(static_cast<const char*>(PyUnicode_DATA(obj)),
+                              static_cast<size_t>(PyUnicode_GET_LENGTH(obj)));
+  for (const char c : text) {
+    if (c < 0x20 || c == 0x7f || c == '\'' || c == '\\') return false;  // quoted or escaped
+  }
+  out.reserve(text.size() + 2);
+  out = '\'';
+  out += text;
+  out += '\'';
+  return true;
+}
+
+}  // namespace
+
 std::string repr_text(PyObject* obj) {
+  std::string plain;
+  if (plain_repr(obj, plain)) {
+    // ASCII: a byte is a character.
+    return plain.size() <= 80 ? plain : truncate_text(plain, 80);
+  }
   Ref repr = repr_within_stack(obj);
   if (!repr) {
     PyErr_Clear();
