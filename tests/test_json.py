@@ -464,11 +464,13 @@ class TestCheckedWhileParsing:
         calls = []
         validator = Validator(list[self.user_code_schemas(calls)[which]])
         assert validator.is_valid_json("[1, 2,") is False
-        with pytest.raises(ValidationError):
-            validator.load("[1, 2,")
+        for method in (validator.load, validator.validate_json):
+            with pytest.raises(ValidationError):
+                method("[1, 2,")
         assert calls == []
         assert validator.is_valid_json("[1, 2]") is True
-        assert calls == [1, 2]
+        validator.validate_json("[1, 2]")
+        assert calls == [1, 2, 1, 2]
 
     def test_load_keeps_the_first_position_of_a_repeated_key(self):
         loaded = Validator({"a": int, "b": int}).load('{"a": "x", "b": 2, "a": 1}')

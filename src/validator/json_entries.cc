@@ -73,21 +73,44 @@ Result<Ref> parse_json_input(const JsonInput& input) {
   return parsed;
 }
 
+// The two passes: parse into objects, then walk them,
+// collecting records. Every failure ends here, so its records stay exact.
+Result<Ref> parse_then_validate(const CompiledSchema& schema, const JsonInput& input,
+                                bool fail_fast) {
+  QX_ASSIGN(Ref parsed, parse_json_input(input));
+  QX_TRY(validate_impl(schema, parsed.get(), fail_fast));
+  return parsed;
+}
+
+// Whether one pass may stand for the two: only where no check runs code of
+// the user's, so the order of checks is unobservable.
+const Precompute* one_pass_index(const CompiledSchema& schema, const JsonInput& input) {
+  if (input.kind != InputKind::Utf8) return nullptr;
+  const Precompute& precompute = ensure_precompute(schema);
+  return precompute.may_run_user_code ? nullptr : &precompute;
+}
+
 }  // namespace
 
 Result<Ref> load_impl(const CompiledSchema& schema, PyObject* data, bool fail_fast) {
   const JsonInput input = classify_json_input(data);
-  if (input.kind == InputKind::Utf8) {
-    // A member gets through in one pass; anything else takes the two passes
-    // again from the start, so its errors and records stay exact.
-    const Precompute& precompute = ensure_precompute(schema);
-    if (!precompute.may_run_user_code) {
-      if (Ref loaded = load_json_while_checking(input.bytes, schema, precompute)) return loaded;
+  // A member gets through in one pass that builds and checks each object.
+  if (const Precompute* precompute = one_pass_index(schema, input)) {
+    if (Ref loaded = load_json_while_checking(input.bytes, schema, *precompute)) return loaded;
+  }
+  return parse_then_validate(schema, input, fail_fast);
+}
+
+Status validate_json_impl(const CompiledSchema& schema, PyObject* data, bool fail_fast) {
+  const JsonInput input = classify_json_input(data);
+  // Nothing is returned, so a member needs no objects at all.
+  if (const Precompute* precompute = one_pass_index(schema, input)) {
+    if (check_json_while_parsing(input.bytes, schema, *precompute) == CheckedParse::Member) {
+      return Status::success();
     }
   }
-  QX_ASSIGN(Ref parsed, parse_json_input(input));
-  QX_TRY(validate_impl(schema, parsed.get(), fail_fast));
-  return parsed;
+  QX_TRY(parse_then_validate(schema, input, fail_fast));
+  return Status::success();
 }
 
 Result<bool> is_valid_json_impl(const CompiledSchema& schema, PyObject* data) {

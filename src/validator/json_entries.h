@@ -12,6 +12,9 @@ namespace qx {
 // returns the parsed object.
 Result<Ref> load_impl(const CompiledSchema& schema, PyObject* data, bool fail_fast);
 
+// Checks `data` as load_impl does, returning nothing.
+Status validate_json_impl(const CompiledSchema& schema, PyObject* data, bool fail_fast);
+
 // Parses `data` into a value tree and walks it in place (Membership).
 Result<bool> is_valid_json_impl(const CompiledSchema& schema, PyObject* data);
 

@@ -69,7 +69,7 @@ PyObject* validator_validate_json(PyObject* self, PyObject* const* args, Py_ssiz
     PyObject* a[2];
     QX_TRY(parse_fastcall(sig, args, nargs, kwnames, a));
     QX_ASSIGN(bool fail_fast, extract_fail_fast(a[1]));
-    QX_TRY(load_impl(schema_of(self), a[0], fail_fast));
+    QX_TRY(validate_json_impl(schema_of(self), a[0], fail_fast));
     return Ref::borrow(Py_None);
   });
 }
