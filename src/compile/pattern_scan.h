@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,13 @@ inline bool is_hex_digit(char c) {
 }
 
 inline bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Appends the engine's escape for the code point `cp`: \x{hex}.
+inline void append_code_point(std::string& out, char32_t cp) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "\\x{%x}", static_cast<unsigned>(cp));
+  out += buf;
+}
 
 // Where the escape whose backslash is at `i` ends: after the character that
 // follows the backslash, or after a braced argument (\x{...}, \p{...}, \P{...}).

@@ -2,7 +2,6 @@
 #include "compile/pattern_syntax.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 #include "compile/pattern_scan.h"
@@ -40,9 +39,7 @@ bool translate_unicode_escape(std::string_view p, size_t i, size_t& end, std::st
     error = "invalid escape sequence: " + std::string(p.substr(i, j - i));
     return false;
   }
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "\\x{%x}", static_cast<unsigned>(cp));
-  out += buf;
+  append_code_point(out, cp);
   return true;
 }
 

@@ -2,7 +2,6 @@
 #include "compile/perl_classes.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <span>
 #include <vector>
 
@@ -18,12 +17,6 @@ constexpr char32_t kSurrogateFirst = 0xD800;
 constexpr char32_t kSurrogateLast = 0xDFFF;
 constexpr char32_t kMaxCodePoint = 0x10FFFF;
 constexpr std::string_view kLetters = "dDwWsS";  // the Perl classes
-
-void append_code_point(std::string& out, char32_t cp) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "\\x{%x}", static_cast<unsigned>(cp));
-  out += buf;
-}
 
 void append_range(std::string& out, char32_t first, char32_t last) {
   append_code_point(out, first);
