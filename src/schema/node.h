@@ -155,9 +155,10 @@ struct Clause {
   SchemaNode value;
 };
 
-// The payloads behind SchemaNode's pointer. A Set, FrozenSet or Complement
-// leaves `constraints` empty and an Object leaves `clauses` empty, so each
-// list is found behind the pointer without asking which of the kinds it is.
+// The payloads behind SchemaNode's pointer. Set, FrozenSet and Complement
+// share the Refinement's payload with no constraints, and Object the
+// Record's with no clauses: a child, or a field list, then sits at one place
+// whichever of those kinds holds it.
 struct ChildPayload {
   SchemaNode child;
   std::vector<Constraint> constraints;
