@@ -78,6 +78,10 @@ Result<Ref> path_tuple(const Path& path, SharedObjects* shared) {
     if (!item.ok()) return std::move(item).error();
     PyTuple_SET_ITEM(t, static_cast<Py_ssize_t>(i), std::move(item).value().release());
   }
+  // Only str and int items: no cycle can pass through the tuple, so the
+  // collector need not follow it, nor the error dict that holds it (CPython
+  // would untrack it at its first collection).
+  PyObject_GC_UnTrack(t);
   return tuple;
 }
 
