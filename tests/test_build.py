@@ -723,6 +723,16 @@ class TestTypingProbes:
         V(spec)
         assert calls == [("get_origin", spec), ("get_args", spec)]
 
+    @pytest.mark.parametrize(
+        "spec", [list[int], int | None, Optional[str], Literal["a"], typing.List[int]]
+    )
+    def test_reading_an_alias_keeps_no_reference(self, spec):
+        V(spec)
+        before = (sys.getrefcount(spec), sys.getrefcount(typing.get_origin(spec)))
+        for _ in range(100):
+            V(spec)
+        assert (sys.getrefcount(spec), sys.getrefcount(typing.get_origin(spec))) == before
+
     def test_alias_carrying_its_own_metadata_is_annotated(self):
         alias = typing.List[int].copy_with((int,))
         alias.__metadata__ = (NS(min_length=2),)
