@@ -107,6 +107,7 @@ void index_tags(const SchemaNode& node, const ConstantsPool& pool, Precompute& t
     TagIndex index;
     index.key = candidate.name;
     index.tagged.assign(node.members().size(), false);
+    index.fields.assign(node.members().size(), 0);
     bool all = true;
     for (size_t i = 0; all && i < node.members().size(); ++i) {
       const SchemaNode& member = node.members()[i];
@@ -118,6 +119,7 @@ void index_tags(const SchemaNode& node, const ConstantsPool& pool, Precompute& t
       if (!all) break;
       if (&member == first) index.hint = position;
       index.tagged[i] = true;
+      index.fields[i] = position;
       for (std::string_view text : texts) {
         auto [at, added] = index.by_text.try_emplace(std::string(text), index.texts.size());
         if (added) index.texts.emplace_back(std::string(text), std::vector<uint32_t>());

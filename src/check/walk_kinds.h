@@ -33,11 +33,20 @@ bool walk_record(const SchemaNode& node, ValueRef value, Path& path, const WalkC
 bool walk_union(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
                 ErrorList& errors);
 
+// A field whose test the caller has made already: its position in the
+// record, and the value it accepted (a Python object or a parsed value, by
+// address). Only that very value is taken as accepted.
+struct KnownField {
+  size_t position;
+  const void* value;
+};
+
 // The first pass of a record, its Membership test (what walk_record answers
 // in Membership mode once the check is not stopped); `keys` is the record's
-// index entry when the caller has it, else null.
+// index entry when the caller has it, `known` a field already tested, each
+// null otherwise.
 bool record_first_pass(const SchemaNode& record, ValueRef value, const WalkContext& ctx,
-                       const DeclaredKeys* keys);
+                       const DeclaredKeys* keys, const KnownField* known);
 
 // Whether `node` accepts `value` on a look at its type alone: Anything and
 // Any, or a plain kind whose type test passes. False means: walk it (or,

@@ -216,7 +216,7 @@ struct HeldItem {
 };
 
 bool python_fields_pass(const SchemaNode& record, PyObject* dict, Probe& probe,
-                        const DeclaredKeys* known);
+                        const DeclaredKeys* keys, const KnownField* known);
 
 // Reads the dict through its storage: a subclass's overridden methods never
 // run. Code run by a member's check may change the dict; that ends the check
@@ -224,7 +224,8 @@ bool python_fields_pass(const SchemaNode& record, PyObject* dict, Probe& probe,
 // into walk_record, its locals would stay on the stack through every level
 // of the explaining pass below it.
 [[gnu::noinline]] bool python_first_pass(const SchemaNode& record, PyObject* dict,
-                                         const WalkContext& ctx, const DeclaredKeys* known) {
+                                         const WalkContext& ctx, const DeclaredKeys* keys,
+                                         const KnownField* known) {
   if (!PyDict_Check(dict)) return false;
   Probe probe(ctx);
   if (record.fields().empty()) {  // dict[K, V]: every item is undeclared
@@ -243,15 +244,18 @@ bool python_fields_pass(const SchemaNode& record, PyObject* dict, Probe& probe,
                             ValueRef::python(item.value()), probe);
     });
   }
-  return python_fields_pass(record, dict, probe, known);
+  return python_fields_pass(record, dict, probe, keys, known);
 }
 
 // The first pass of a record with fields. Out of line: the tests it puts off
 // take room on the stack that the recursion through dict[K, V] should not.
 [[gnu::noinline]] bool python_fields_pass(const SchemaNode& record, PyObject* dict,
-                                          Probe& probe, const DeclaredKeys* known) {
+                                          Probe& probe, const DeclaredKeys* keys,
+                                          const KnownField* known) {
   const WalkContext& ctx = probe.ctx;
-  const FieldFinder finder(record, *ctx.precompute, known);
+  const FieldFinder finder(record, *ctx.precompute, keys);
+  const RecordField* known_field =
+      known != nullptr ? &record.fields()[known->position] : nullptr;
   uint64_t remaining = finder.required_count();
   // Exact str keys of one dict never share a text, so counting them counts
   // distinct fields. A str subclass may bring its own hash and equality and
@@ -262,8 +266,10 @@ bool python_fields_pass(const SchemaNode& record, PyObject* dict, Probe& probe,
     if (field == nullptr) {
       return clauses_accept(record, ValueRef::python(key), ValueRef::python(value), probe);
     }
-    if (FieldFinder::visit_field(*field, ValueRef::python(value), probe, remaining) ==
-        KeyMatch::Rejected) {
+    if (field == known_field && value == known->value) {
+      if (field->required && remaining > 0) --remaining;
+    } else if (FieldFinder::visit_field(*field, ValueRef::python(value), probe, remaining) ==
+               KeyMatch::Rejected) {
       return false;
     }
     counted_subclass |= !PyUnicode_CheckExact(key);
@@ -348,10 +354,11 @@ class LastOccurrence {
 };
 
 [[gnu::noinline]] bool json_first_pass(const SchemaNode& record, const json::Value& object,
-                                       const WalkContext& ctx, const DeclaredKeys* known) {
+                                       const WalkContext& ctx, const DeclaredKeys* keys,
+                                       const KnownField* known) {
   if (object.kind != json::Kind::Object) return false;
   Probe probe(ctx);
-  const FieldFinder finder(record, *ctx.precompute, known);
+  const FieldFinder finder(record, *ctx.precompute, keys);
   struct Held {
     const SchemaNode* node = nullptr;
     const json::Value* value = nullptr;
@@ -365,6 +372,7 @@ class LastOccurrence {
       if (field.required) return false;
       continue;
     }
+    if (known != nullptr && i == known->position && member == known->value) continue;
     const Held held{&field.node, member};
     switch (cost_for(finder.cost(static_cast<int64_t>(i)), ValueRef::parsed(member))) {
       case TestCost::Pure:
@@ -404,14 +412,14 @@ class LastOccurrence {
 }  // namespace
 
 bool record_first_pass(const SchemaNode& record, ValueRef value, const WalkContext& ctx,
-                       const DeclaredKeys* keys) {
-  return value.is_json() ? json_first_pass(record, *value.json, ctx, keys)
-                         : python_first_pass(record, value.obj, ctx, keys);
+                       const DeclaredKeys* keys, const KnownField* known) {
+  return value.is_json() ? json_first_pass(record, *value.json, ctx, keys, known)
+                         : python_first_pass(record, value.obj, ctx, keys, known);
 }
 
 bool walk_record(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
                  ErrorList& errors) {
-  if (record_first_pass(node, value, ctx, nullptr)) return true;
+  if (record_first_pass(node, value, ctx, nullptr, nullptr)) return true;
   if (ctx.collecting() && !*ctx.stop) check_record(node, value, path, ctx, errors);
   return false;
 }

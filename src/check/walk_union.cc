@@ -59,7 +59,8 @@ struct TagPick {
   const TagIndex* index = nullptr;
   const std::vector<uint32_t>* members = nullptr;
   size_t next = 0;
-  Ref tag;  // the tag's str, whose text the pick was made from
+  Ref tag;                      // the tag's str, whose text the pick was made from
+  const void* tag_value = nullptr;  // the tag's value: that str, or the parsed string
 
   // Whether member i may accept; asked for each member in order.
   bool in_play(size_t i) {
@@ -94,7 +95,7 @@ const std::vector<uint32_t>* tagged_members(const TagIndex& index, std::string_v
 // Returns false when the tag cannot decide: the tag is a str without UTF-8
 // text, which only the literals' own comparison can judge.
 bool tag_text(const TagIndex& index, ValueRef value, std::string_view& text, bool& found,
-              Ref& item) {
+              Ref& item, const void*& at) {
   found = false;
   if (value.is_json()) {
     const json::Value& object = *value.json;
@@ -103,6 +104,7 @@ bool tag_text(const TagIndex& index, ValueRef value, std::string_view& text, boo
       if (!same(member.key, index.key)) continue;
       if (member.value.kind == json::Kind::String) {
         text = std::string_view(member.value.text, member.value.size);
+        at = &member.value;
         found = true;
       }
       return true;
@@ -134,6 +136,7 @@ bool tag_text(const TagIndex& index, ValueRef value, std::string_view& text, boo
   }
   if (!hit || !PyUnicode_CheckExact(item.get())) return true;  // no tagged member accepts
   if (!utf8_view(item.get(), text)) return false;
+  at = item.get();
   found = true;
   return true;
 }
@@ -149,7 +152,7 @@ TagPick pick_by_tag(const SchemaNode& node, ValueRef value, const WalkContext& c
   if (hit == tags.end()) return pick;
   std::string_view text;
   bool found = false;
-  if (!tag_text(hit->second, value, text, found, pick.tag)) return pick;
+  if (!tag_text(hit->second, value, text, found, pick.tag, pick.tag_value)) return pick;
   pick.index = &hit->second;
   if (found) pick.members = tagged_members(*pick.index, text);
   return pick;
@@ -244,7 +247,11 @@ bool members_accept(const SchemaNode& node, ValueRef value, const WalkContext& c
     const uint64_t entered = ctx.guard->entered;
     if (pick != nullptr && pick->index->tagged[i]) {
       // A tagged record, whose index entry the tag index holds.
-      if (!*ctx.stop && record_first_pass(member, value, probe, pick->index->keys[i])) return true;
+      // Its tag holds the value's text, so its tag field accepts that value.
+      const KnownField tag{pick->index->fields[i], pick->tag_value};
+      if (!*ctx.stop && record_first_pass(member, value, probe, pick->index->keys[i], &tag)) {
+        return true;
+      }
     } else if (walk(member, value, probe_path, probe, probe_errors)) {
       return true;
     }

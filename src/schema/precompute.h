@@ -52,6 +52,7 @@ struct TagIndex {
   uint32_t hint = 0;         // the key's position in the first tagged member
   std::vector<bool> tagged;  // by member: told apart by the key
   std::vector<const DeclaredKeys*> keys;  // by member: a tagged record's entry in `records`
+  std::vector<uint32_t> fields;           // by member: the key's field position in it
   // Each tag text with the members whose literals hold it, in member order;
   // a few are scanned, many are found through `by_text` (indexes into `texts`).
   std::vector<std::pair<std::string, std::vector<uint32_t>>> texts;
