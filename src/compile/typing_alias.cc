@@ -1,4 +1,4 @@
-// Typing aliases read natively: what the spec compiler's probes answer for typing's own alias objects.
+// Typing aliases read natively: the spec compiler's probes of typing's own alias objects.
 #include "compile/frontend.h"
 
 namespace qx {

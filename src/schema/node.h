@@ -220,7 +220,7 @@ inline std::vector<Clause>& SchemaNode::mutable_clauses() {
 
 // ---- Constructors ---------------------------------------------------------
 
-SchemaNode make_leaf(NodeKind kind);  // kinds without payload
+SchemaNode make_leaf(NodeKind kind);                     // kinds without payload
 SchemaNode make_indexed(NodeKind kind, uint64_t index);  // Literal, Instance, Ref, Placeholder
 SchemaNode make_boxed(NodeKind kind, SchemaNode child);  // Set, FrozenSet, Complement
 SchemaNode make_sequence(bool tuple, ItemShape shape);

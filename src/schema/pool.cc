@@ -84,8 +84,7 @@ ItemShape remap_item_shape(const ItemShape& shape, const std::vector<uint64_t>& 
   return map_item_shape(shape, Remap{table, offset});
 }
 
-SchemaNode remap_node(const SchemaNode& node, const std::vector<uint64_t>& table,
-                      uint64_t offset) {
+SchemaNode remap_node(const SchemaNode& node, const std::vector<uint64_t>& table, uint64_t offset) {
   ensure_stack();
   const auto remap_constraints = [&](const std::vector<Constraint>& constraints) {
     std::vector<Constraint> out = constraints;
@@ -141,8 +140,8 @@ SchemaNode remap_node(const SchemaNode& node, const std::vector<uint64_t>& table
 }
 
 void extend_remapped_nodes(std::vector<SchemaNode>& definitions,
-                           const std::vector<SchemaNode>& other,
-                           const std::vector<uint64_t>& table, uint64_t offset) {
+                           const std::vector<SchemaNode>& other, const std::vector<uint64_t>& table,
+                           uint64_t offset) {
   definitions.reserve(definitions.size() + other.size());
   for (const SchemaNode& d : other) definitions.push_back(remap_node(d, table, offset));
 }
