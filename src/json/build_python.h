@@ -100,7 +100,7 @@ class PythonBuilder {
   // A key whose str the caller keeps in `shared` across the parse (a known
   // field's name): made once, then handed out again.
   bool key(const StringToken& token, Ref& shared) {
-    if (!shared) shared = keys_.get(token);
+    if (!shared) shared = new_str(token.data, token.size, token.ascii);
     return push(shared.clone());
   }
 
