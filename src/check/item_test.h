@@ -56,16 +56,20 @@ class ItemTest {
   struct Bound {
     PyObject* limit;
     int op;
-    bool small;        // an exact int within a machine word: `value`
+    bool small;  // an exact int within a machine word: `value`
     Py_ssize_t value;
   };
 
   static bool ordered(Py_ssize_t x, Py_ssize_t y, int op) {
     switch (op) {
-      case Py_LT: return x < y;
-      case Py_LE: return x <= y;
-      case Py_GT: return x > y;
-      default: return x >= y;
+      case Py_LT:
+        return x < y;
+      case Py_LE:
+        return x <= y;
+      case Py_GT:
+        return x > y;
+      default:
+        return x >= y;
     }
   }
 

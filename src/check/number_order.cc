@@ -107,11 +107,16 @@ int compare_exact_numbers(PyObject* value, PyObject* bound, int op) {
 
 int order_holds(Order order, int op) {
   switch (order) {
-    case Order::Unknown: return -1;
-    case Order::Unordered: return 0;  // NaN: every ordering comparison is false
-    case Order::Less: return op == Py_LT || op == Py_LE;
-    case Order::Equal: return op == Py_LE || op == Py_GE;
-    case Order::Greater: return op == Py_GT || op == Py_GE;
+    case Order::Unknown:
+      return -1;
+    case Order::Unordered:
+      return 0;  // NaN: every ordering comparison is false
+    case Order::Less:
+      return op == Py_LT || op == Py_LE;
+    case Order::Equal:
+      return op == Py_LE || op == Py_GE;
+    case Order::Greater:
+      return op == Py_GT || op == Py_GE;
   }
   return -1;
 }

@@ -47,11 +47,16 @@ inline int compare_numbers(PyObject* value, PyObject* bound, int op) {
       const Py_ssize_t x = PyUnstable_Long_CompactValue(a);
       const Py_ssize_t y = PyUnstable_Long_CompactValue(b);
       switch (op) {
-        case Py_LT: return x < y;
-        case Py_LE: return x <= y;
-        case Py_GT: return x > y;
-        case Py_GE: return x >= y;
-        default: return -1;
+        case Py_LT:
+          return x < y;
+        case Py_LE:
+          return x <= y;
+        case Py_GT:
+          return x > y;
+        case Py_GE:
+          return x >= y;
+        default:
+          return -1;
       }
     }
   }
