@@ -1,4 +1,4 @@
-"""Union benchmark: tagged unions of records, flat and as recursive trees, against msgspec and pydantic.
+"""Union benchmark: tagged unions of records, flat and in recursive trees, against two peers.
 
 Run from the repository root with the module importable, for example:
     PYTHONPATH=build/dev .venv/bin/python bench/bench_unions.py
@@ -201,8 +201,8 @@ def cases() -> list[Case]:
     for tag_last in (False, True):
         value = [make_shape(rng, i, tag_last) for i in range(1_000)]
         where = "last" if tag_last else "first"
-        out.append(Case(f"1,000 shapes, tag {where}", quendrix.Validator(list[shapes]), flat_adapter,
-                        list[SShape], value))
+        out.append(Case(f"1,000 shapes, tag {where}", quendrix.Validator(list[shapes]),
+                        flat_adapter, list[SShape], value))
     for depth in (4, 8, 12, 16):
         for last in ("a", "c"):
             verdict = "valid" if last == "a" else "failing"

@@ -78,8 +78,8 @@ WalkMemo::WalkMemo(PyObject* root, const CompiledSchema& schema, const Precomput
 
 void WalkMemo::open(const RecursionGuard& guard) {
   if (state_ != State::Unasked) return;
-  state_ = possible_ && (root_ == nullptr || holds_only_builtins(root_)) ? State::Open
-                                                                         : State::Closed;
+  state_ =
+      possible_ && (root_ == nullptr || holds_only_builtins(root_)) ? State::Open : State::Closed;
   if (state_ != State::Open) return;
   uint32_t below = 0;
   for (size_t i = 0; i < guard.size(); ++i) {
@@ -126,9 +126,9 @@ void WalkMemo::remember(const RecursionGuard& guard, WalkMode mode, bool verdict
   for (size_t i = first; i < errors.size(); ++i) {
     const ErrorRecord& record = errors[i];
     if (record.path.size() < depth) return;  // not made below this walk: keep no entry
-    entry.records.push_back(ErrorRecord{Path(record.path.begin() + static_cast<ptrdiff_t>(depth),
-                                             record.path.end()),
-                                        record.expected, record.value, record.code});
+    entry.records.push_back(
+        ErrorRecord{Path(record.path.begin() + static_cast<ptrdiff_t>(depth), record.path.end()),
+                    record.expected, record.value, record.code});
   }
   entries_.insert_or_assign(key(names_[guard.size() - 1], mode), std::move(entry));
 }

@@ -52,8 +52,8 @@ class WalkMemo {
   // Remembers the walk that recall() did not find, before its pair is
   // popped: its verdict and the records it appended, whose paths all begin
   // with the `depth` segments of the walk's path.
-  void remember(const RecursionGuard& guard, WalkMode mode, bool verdict,
-                const ErrorList& errors, size_t depth);
+  void remember(const RecursionGuard& guard, WalkMode mode, bool verdict, const ErrorList& errors,
+                size_t depth);
 
  private:
   enum class State : uint8_t { Unasked, Open, Closed };

@@ -54,8 +54,8 @@ TestCost constraint_cost(const Constraint& c, const ConstantsPool& pool) {
 }  // namespace
 
 bool is_builtin_scalar(PyObject* obj) {
-  return obj == Py_None || PyBool_Check(obj) || PyLong_CheckExact(obj) ||
-         PyFloat_CheckExact(obj) || PyUnicode_CheckExact(obj) || PyBytes_CheckExact(obj);
+  return obj == Py_None || PyBool_Check(obj) || PyLong_CheckExact(obj) || PyFloat_CheckExact(obj) ||
+         PyUnicode_CheckExact(obj) || PyBytes_CheckExact(obj);
 }
 
 TestCosts::TestCosts(const std::vector<SchemaNode>& definitions, const ConstantsPool& pool)
@@ -90,8 +90,7 @@ TestCost TestCosts::of(const SchemaNode& node) const {
     case NodeKind::Literal: {
       // Only a value of the literal's exact type is compared with it.
       PyObject* literal = pool_.get(node.index);
-      return literal == nullptr || is_builtin_scalar(literal) ? TestCost::Plain
-                                                               : TestCost::Python;
+      return literal == nullptr || is_builtin_scalar(literal) ? TestCost::Plain : TestCost::Python;
     }
     case NodeKind::Instance:
     case NodeKind::Object:
@@ -131,9 +130,8 @@ bool reaches_user_code(const SchemaNode& node, const ConstantsPool& pool) {
     if (constraint_cost(c, pool) == TestCost::Python) return true;
   }
   bool found = false;
-  for_each_child(node, [&](const SchemaNode& child) {
-    found = found || reaches_user_code(child, pool);
-  });
+  for_each_child(node,
+                 [&](const SchemaNode& child) { found = found || reaches_user_code(child, pool); });
   return found;
 }
 

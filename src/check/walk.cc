@@ -183,7 +183,9 @@ bool json_constraints_pass(const std::vector<Constraint>& constraints, const jso
     WalkMemo* memo = ctx.memo != nullptr && ctx.memo->is_open() ? ctx.memo : nullptr;
     if (memo == nullptr || !memo->recall(guard, ctx.mode, path, errors, verdict)) {
       verdict = walk((*ctx.definitions)[node.index], value, path, ctx, errors);
-      if (memo != nullptr && !*ctx.stop) memo->remember(guard, ctx.mode, verdict, errors, path.size());
+      if (memo != nullptr && !*ctx.stop) {
+        memo->remember(guard, ctx.mode, verdict, errors, path.size());
+      }
     }
   }
   guard.erase_last();

@@ -363,7 +363,9 @@ class LastOccurrence {
     const SchemaNode* node = nullptr;
     const json::Value* value = nullptr;
   };
-  auto test = [&](const Held& held) { return probe.accepts(*held.node, ValueRef::parsed(held.value)); };
+  auto test = [&](const Held& held) {
+    return probe.accepts(*held.node, ValueRef::parsed(held.value));
+  };
   PutOff<Held> later;
   for (size_t i = 0; i < record.fields().size(); ++i) {
     const RecordField& field = record.fields()[i];

@@ -8,8 +8,8 @@
 #include "check/json_values.h"
 #include "check/memo.h"
 #include "check/walk_kinds.h"
-#include "json/scanner.h"
 #include "errors/records.h"
+#include "json/scanner.h"
 #include "py/text.h"
 
 namespace qx {
@@ -59,7 +59,7 @@ struct TagPick {
   const TagIndex* index = nullptr;
   const std::vector<uint32_t>* members = nullptr;
   size_t next = 0;
-  Ref tag;                      // the tag's str, whose text the pick was made from
+  Ref tag;                          // the tag's str, whose text the pick was made from
   const void* tag_value = nullptr;  // the tag's value: that str, or the parsed string
 
   // Whether member i may accept; asked for each member in order.
@@ -94,8 +94,8 @@ const std::vector<uint32_t>* tagged_members(const TagIndex& index, std::string_v
 // a JSON object the last member, as the record's own pass reads them.
 // Returns false when the tag cannot decide: the tag is a str without UTF-8
 // text, which only the literals' own comparison can judge.
-bool tag_text(const TagIndex& index, ValueRef value, std::string_view& text, bool& found,
-              Ref& item, const void*& at) {
+bool tag_text(const TagIndex& index, ValueRef value, std::string_view& text, bool& found, Ref& item,
+              const void*& at) {
   found = false;
   if (value.is_json()) {
     const json::Value& object = *value.json;
@@ -145,8 +145,8 @@ bool tag_text(const TagIndex& index, ValueRef value, std::string_view& text, boo
 TagPick pick_by_tag(const SchemaNode& node, ValueRef value, const WalkContext& ctx) {
   TagPick pick;
   const auto& tags = ctx.precompute->tags;
-  const bool object = value.is_json() ? value.json->kind == json::Kind::Object
-                                      : PyDict_Check(value.obj) != 0;
+  const bool object =
+      value.is_json() ? value.json->kind == json::Kind::Object : PyDict_Check(value.obj) != 0;
   if (!object) return pick;
   auto hit = tags.find(&node);
   if (hit == tags.end()) return pick;
@@ -235,8 +235,7 @@ AtOnce decide_at_once(const SchemaNode& member, ValueRef value, const WalkContex
 // call no user code: the calls a walk makes stay the same.
 // Walks the members in order, each in Membership mode, skipping those that
 // `pick` (if any) leaves out of play; true at the first that accepts.
-bool members_accept(const SchemaNode& node, ValueRef value, const WalkContext& ctx,
-                    TagPick* pick) {
+bool members_accept(const SchemaNode& node, ValueRef value, const WalkContext& ctx, TagPick* pick) {
   const WalkContext probe = ctx.with_mode(WalkMode::Membership);
   Path probe_path;
   ErrorList probe_errors;
@@ -325,9 +324,8 @@ size_t branch_score(const ErrorList& records, size_t base) {
 // Explains a failed union: the branch that got deepest into the value before
 // failing (the earliest on a tie), or one "union_error" when none got past
 // the union's own level. Branches run in Collect mode even for FailFast.
-[[gnu::cold, gnu::noinline]] void explain_union(const SchemaNode& node, ValueRef value,
-                                                Path& path, const WalkContext& ctx,
-                                                ErrorList& errors) {
+[[gnu::cold, gnu::noinline]] void explain_union(const SchemaNode& node, ValueRef value, Path& path,
+                                                const WalkContext& ctx, ErrorList& errors) {
   if (ctx.memo != nullptr) ctx.memo->open(*ctx.guard);  // the branches walk again what failed
   const WalkContext collect = ctx.with_mode(WalkMode::Collect);
   const size_t base = path.size();
