@@ -77,6 +77,12 @@ AGREEMENT = [
     (r"(?imsx) ^ a . b $", "ab\n"),
     (r"(?x) \w+ \s \d", "a1 \u0661\u00e9"),
     ("(?x)", "a "),
+    # A count with no lower bound starts at zero.
+    (r"a{,2}", "a{,2}"),
+    (r"(?:ab){,}c", "abc"),
+    (r"a{,2}?b", "ab"),
+    (r"[a{,2}]+", "a{,2}b"),
+    (r"(?x) a {,2} b", "ab{,2} "),
     # The Unicode flag: matching is Unicode already.
     (r"(?u)\w+", "a\u00e9_1-"),
     (r"(?u:a)b", "ab"),

@@ -271,6 +271,11 @@ class Translator {
     }
     begin(Last::Repeat, start);
     repeat_start_ = start;
+    // Python reads "{,m}" as "{0,m}"; the engine would match it as literal text.
+    if (p_[start] == '{' && p_[start + 1] == ',') {
+      out_ += "{0";
+      i_ = start + 1;
+    }
     return copy(end);
   }
 
