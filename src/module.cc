@@ -83,15 +83,8 @@ PyModuleDef_Slot module_slots[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_quendrix",
-    kModuleDoc,
-    0,
-    nullptr,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    PyModuleDef_HEAD_INIT, "_quendrix", kModuleDoc, 0,       nullptr,
+    module_slots,          nullptr,     nullptr,    nullptr,
 };
 
 }  // namespace

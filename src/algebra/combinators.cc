@@ -14,8 +14,8 @@ SchemaNode make_complement_node(SchemaNode node) {
 }
 
 Result<SeededSchema> compile_beside(const CompiledSchema& self, PyObject* other) {
-  SeededSchema seeded{builder_from_pool(self.pool.clone()),
-                      clone_schema_node_vec(self.definitions), SchemaNode()};
+  SeededSchema seeded{builder_from_pool(self.pool.clone()), clone_schema_node_vec(self.definitions),
+                      SchemaNode()};
   QX_ASSIGN(seeded.node, compile_schema(other, seeded.builder, seeded.definitions));
   return seeded;
 }
@@ -25,19 +25,19 @@ Result<CompiledSchema> complement_impl(PyObject* schema) {
   std::vector<SchemaNode> definitions;
   QX_ASSIGN(SchemaNode node, compile_schema(schema, builder, definitions));
   return finish_build(std::move(builder), make_complement_node(std::move(node)),
-                std::move(definitions));
+                      std::move(definitions));
 }
 
 Result<CompiledSchema> intersection_impl(PyObject* schemas) {
   QX_ASSIGN(CompiledArguments args, compile_schemas_tuple(schemas));
   // Even one argument keeps its Intersection level: combinators never simplify.
-  SchemaNode root = args.nodes.empty() ? make_leaf(NodeKind::Anything)
-                                       : make_members(NodeKind::Intersection, std::move(args.nodes));
+  SchemaNode root = args.nodes.empty()
+                        ? make_leaf(NodeKind::Anything)
+                        : make_members(NodeKind::Intersection, std::move(args.nodes));
   return finish_build(std::move(args.builder), std::move(root), std::move(args.definitions));
 }
 
-Result<CompiledSchema> union_operator(const CompiledSchema& self, PyObject* other,
-                                      bool reflected) {
+Result<CompiledSchema> union_operator(const CompiledSchema& self, PyObject* other, bool reflected) {
   QX_ASSIGN(SeededSchema seeded, compile_beside(self, other));
   std::vector<SchemaNode> members;
   members.reserve(2);
@@ -51,7 +51,7 @@ Result<CompiledSchema> union_operator(const CompiledSchema& self, PyObject* othe
     members.push_back(std::move(seeded.node));
   }
   return finish_build(std::move(seeded.builder), make_union_node(std::move(members)),
-                std::move(seeded.definitions));
+                      std::move(seeded.definitions));
 }
 
 }  // namespace qx

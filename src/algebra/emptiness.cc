@@ -114,8 +114,8 @@ EmptinessSummary fields_emptiness(const std::vector<RecordField>& fields,
   return kNotEmptyInexact;
 }
 
-EmptinessSummary union_emptiness(const std::vector<SchemaNode>& members,
-                                 const DecisionContext& ctx, DefinitionStack& stack) {
+EmptinessSummary union_emptiness(const std::vector<SchemaNode>& members, const DecisionContext& ctx,
+                                 DefinitionStack& stack) {
   EmptinessSummary s{true, false, 0};
   for (const SchemaNode& m : members) {
     const EmptinessSummary r = emptiness_rec(m, ctx, stack);

@@ -110,8 +110,8 @@ bool disjoint_base_kinds(const SchemaNode& x, const SchemaNode& y) {
   const BaseKind b = base_kind(y);
   if (a == b || a == BaseKind::Unknown || b == BaseKind::Unknown) return false;
   // A bool is an int: the two kinds share every bool value.
-  const bool int_pair = (a == BaseKind::Bool && b == BaseKind::Int) ||
-                        (a == BaseKind::Int && b == BaseKind::Bool);
+  const bool int_pair =
+      (a == BaseKind::Bool && b == BaseKind::Int) || (a == BaseKind::Int && b == BaseKind::Bool);
   return !int_pair;
 }
 

@@ -47,8 +47,8 @@ Result<Ref> call_method_with_one(PyObject* obj, const char* name) {
   QX_ASSIGN(Ref method, checked(PyUnicode_FromString(name)));
   QX_ASSIGN(Ref one, checked(PyLong_FromLong(1)));
   PyObject* args[] = {obj, one.get()};
-  return checked(PyObject_VectorcallMethod(method.get(), args,
-                                           2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+  return checked(
+      PyObject_VectorcallMethod(method.get(), args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
 // -1, 0 or 1 by ==, then <, then >; kOrderUnknown when one raises or none holds.
@@ -130,8 +130,8 @@ uint8_t PoolOracle::leaf_subtype(const SchemaNode& a, const SchemaNode& b) {
 uint8_t PoolOracle::literal_member(PyObject* literal, const SchemaNode& b) {
   FatalSlot fatal;
   bool stop = false;
-  const WalkContext ctx{&pool_, &definitions_, &empty_precompute(), &guard_, &fatal, &stop,
-                        WalkMode::Membership};
+  const WalkContext ctx{&pool_, &definitions_, &empty_precompute(), &guard_,
+                        &fatal, &stop,         WalkMode::Membership};
   Path path;
   ErrorList errors;
   const bool member = walk(b, ValueRef::python(literal), path, ctx, errors);

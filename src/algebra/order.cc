@@ -209,8 +209,7 @@ int8_t constraint_cmp(const Constraint& a, const Constraint& b) {
   return three_way(a.value, b.value);
 }
 
-int8_t constraint_slice_cmp(const Constraint* a, size_t a_len, const Constraint* b,
-                            size_t b_len) {
+int8_t constraint_slice_cmp(const Constraint* a, size_t a_len, const Constraint* b, size_t b_len) {
   const size_t n = std::min(a_len, b_len);
   for (size_t i = 0; i < n; ++i) {
     if (int8_t c = constraint_cmp(a[i], b[i])) return c;

@@ -180,8 +180,7 @@ void fill_memo(const SchemaNode& record, const Precompute& precompute, RecordMem
   memo.stepwise = record.fields().empty();
   if (!memo.stepwise) {
     auto hit = precompute.records.find(&record);
-    if (hit == precompute.records.end() ||
-        hit->second.positions.size() != record.fields().size()) {
+    if (hit == precompute.records.end() || hit->second.positions.size() != record.fields().size()) {
       return;
     }
     memo.keys = &hit->second;
@@ -198,15 +197,15 @@ void fill_memo(const SchemaNode& record, const Precompute& precompute, RecordMem
 struct Frame {
   Plan plan;  // List or Record
   const SchemaNode* node;
-  FixedItems items;                   // List
-  ScalarTest rest_test;  // List: of the rest node; Record: of the clause's value node
+  FixedItems items;                    // List
+  ScalarTest rest_test;                // List: of the rest node; Record: of the clause's value node
   const DeclaredKeys* keys = nullptr;  // Record with fields
-  FieldMemo* fields = nullptr;        // Record: per field, when the memo keeps them
-  size_t count = 0;                   // items or members so far
-  uint64_t met = 0;                   // Record: a bit per field position met
-  uint64_t remaining = 0;             // Record: required fields not met yet
-  const SchemaNode* next = nullptr;   // Record: the node of the value after the last key
-  ScalarTest next_test;               // Record: its scalar test
+  FieldMemo* fields = nullptr;         // Record: per field, when the memo keeps them
+  size_t count = 0;                    // items or members so far
+  uint64_t met = 0;                    // Record: a bit per field position met
+  uint64_t remaining = 0;              // Record: required fields not met yet
+  const SchemaNode* next = nullptr;    // Record: the node of the value after the last key
+  ScalarTest next_test;                // Record: its scalar test
 };
 
 // The value-tree side: builds nothing but the trees of containers walked
@@ -525,8 +524,8 @@ json::ParseOutcome run_checked_parse(const json::Input& input, const CompiledSch
   FatalSlot fatal;
   bool stop = false;
   WalkMemo memo(nullptr, schema, precompute);  // the parser makes builtin values only
-  WalkContext ctx{&schema.pool, &schema.definitions, &precompute, &guard,
-                  &fatal,       &stop,               WalkMode::Membership};
+  WalkContext ctx{&schema.pool, &schema.definitions, &precompute, &guard, &fatal,
+                  &stop,        WalkMode::Membership};
   ctx.memo = &memo;
   json::Scanner scanner(input);
   CheckedParser<Front> parser(schema.root, ctx, front);

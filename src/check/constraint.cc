@@ -34,15 +34,24 @@ int truth_of(Ref&& call_result) {
 
 const char* constraint_code(ConstraintKind kind) {
   switch (kind) {
-    case ConstraintKind::Ge: return "greater_than_equal";
-    case ConstraintKind::Gt: return "greater_than";
-    case ConstraintKind::Le: return "less_than_equal";
-    case ConstraintKind::Lt: return "less_than";
-    case ConstraintKind::MinLen: return "too_short";
-    case ConstraintKind::MaxLen: return "too_long";
-    case ConstraintKind::MultipleOf: return "multiple_of";
-    case ConstraintKind::Predicate: return "predicate_failed";
-    case ConstraintKind::Regex: return "string_pattern_mismatch";
+    case ConstraintKind::Ge:
+      return "greater_than_equal";
+    case ConstraintKind::Gt:
+      return "greater_than";
+    case ConstraintKind::Le:
+      return "less_than_equal";
+    case ConstraintKind::Lt:
+      return "less_than";
+    case ConstraintKind::MinLen:
+      return "too_short";
+    case ConstraintKind::MaxLen:
+      return "too_long";
+    case ConstraintKind::MultipleOf:
+      return "multiple_of";
+    case ConstraintKind::Predicate:
+      return "predicate_failed";
+    case ConstraintKind::Regex:
+      return "string_pattern_mismatch";
   }
   return "validation_error";
 }
@@ -53,17 +62,25 @@ const char* constraint_code(ConstraintKind kind) {
                                                           const WalkContext& ctx,
                                                           const std::string* raised) {
   switch (c.kind) {
-    case ConstraintKind::Ge: return ">= " + repr_text(ctx.pool->get(c.value));
-    case ConstraintKind::Gt: return "> " + repr_text(ctx.pool->get(c.value));
-    case ConstraintKind::Le: return "<= " + repr_text(ctx.pool->get(c.value));
-    case ConstraintKind::Lt: return "< " + repr_text(ctx.pool->get(c.value));
-    case ConstraintKind::MinLen: return "length >= " + std::to_string(c.value);
-    case ConstraintKind::MaxLen: return "length <= " + std::to_string(c.value);
-    case ConstraintKind::MultipleOf: return "a multiple of " + repr_text(ctx.pool->get(c.value));
+    case ConstraintKind::Ge:
+      return ">= " + repr_text(ctx.pool->get(c.value));
+    case ConstraintKind::Gt:
+      return "> " + repr_text(ctx.pool->get(c.value));
+    case ConstraintKind::Le:
+      return "<= " + repr_text(ctx.pool->get(c.value));
+    case ConstraintKind::Lt:
+      return "< " + repr_text(ctx.pool->get(c.value));
+    case ConstraintKind::MinLen:
+      return "length >= " + std::to_string(c.value);
+    case ConstraintKind::MaxLen:
+      return "length <= " + std::to_string(c.value);
+    case ConstraintKind::MultipleOf:
+      return "a multiple of " + repr_text(ctx.pool->get(c.value));
     case ConstraintKind::Predicate:
       if (raised != nullptr) return "a predicate that does not raise (raised " + *raised + ")";
       return "a passing predicate";
-    case ConstraintKind::Regex: return "a string matching " + quote_text(c.pattern);
+    case ConstraintKind::Regex:
+      return "a string matching " + quote_text(c.pattern);
   }
   return {};
 }
@@ -71,8 +88,7 @@ const char* constraint_code(ConstraintKind kind) {
 // Appends the record of a failed constraint; the value is the object itself,
 // the path the value's own (no segment).
 [[gnu::cold]] [[gnu::noinline]] void push_constraint_error(const Constraint& c, PyObject* value,
-                                                           const Path& path,
-                                                           const WalkContext& ctx,
+                                                           const Path& path, const WalkContext& ctx,
                                                            ErrorList& errors,
                                                            const std::string* raised = nullptr) {
   const char* code = raised != nullptr ? "predicate_error" : constraint_code(c.kind);
@@ -103,9 +119,8 @@ OnceCell<Ref> mod_name_cell;
 // The interned name "__mod__", made once per process.
 PyObject* mod_name() {
   if (const Ref* name = mod_name_cell.peek()) return name->get();
-  Result<const Ref*> cell = mod_name_cell.get([]() -> Result<Ref> {
-    return checked(PyUnicode_InternFromString("__mod__"));
-  });
+  Result<const Ref*> cell = mod_name_cell.get(
+      []() -> Result<Ref> { return checked(PyUnicode_InternFromString("__mod__")); });
   if (!cell.ok()) {
     std::move(cell).error().restore();
     return nullptr;
@@ -189,15 +204,20 @@ bool matches_pattern(const Constraint& constraint, PyObject* value, const WalkCo
 
 int bound_operator(ConstraintKind kind) {
   switch (kind) {
-    case ConstraintKind::Ge: return Py_GE;
-    case ConstraintKind::Gt: return Py_GT;
-    case ConstraintKind::Le: return Py_LE;
-    case ConstraintKind::Lt: return Py_LT;
+    case ConstraintKind::Ge:
+      return Py_GE;
+    case ConstraintKind::Gt:
+      return Py_GT;
+    case ConstraintKind::Le:
+      return Py_LE;
+    case ConstraintKind::Lt:
+      return Py_LT;
     case ConstraintKind::MinLen:
     case ConstraintKind::MaxLen:
     case ConstraintKind::MultipleOf:
     case ConstraintKind::Predicate:
-    case ConstraintKind::Regex: return -1;
+    case ConstraintKind::Regex:
+      return -1;
   }
   return -1;
 }

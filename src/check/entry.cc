@@ -19,9 +19,8 @@ struct Check {
   FieldKeys field_keys;
 
   WalkContext context(const CompiledSchema& schema, WalkMode mode) {
-    WalkContext ctx{&schema.pool, &schema.definitions, &ensure_precompute(schema),
-                    &guard,       &fatal,              &stop,
-                    mode};
+    WalkContext ctx{
+        &schema.pool, &schema.definitions, &ensure_precompute(schema), &guard, &fatal, &stop, mode};
     ctx.field_keys = &field_keys;
     return ctx;
   }

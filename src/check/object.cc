@@ -13,16 +13,14 @@ namespace qx {
 namespace {
 
 [[gnu::cold]] [[gnu::noinline]] void push_instance_error(PyObject* cls, PyObject* value,
-                                                         const Path& path,
-                                                         const WalkContext& ctx,
+                                                         const Path& path, const WalkContext& ctx,
                                                          ErrorList& errors) {
   push_error("instance_type", class_name_text(cls), ValueRef::python(value), path, ctx.mode,
              errors);
 }
 
 [[gnu::cold]] [[gnu::noinline]] void push_missing_attribute(const std::string& name,
-                                                            const Path& path,
-                                                            ErrorList& errors) {
+                                                            const Path& path, ErrorList& errors) {
   errors.push_back(make_error_record(path, PathSegment::of_key(name), "missing_attribute",
                                      "attribute " + quote_text(name), "missing"));
 }
@@ -31,8 +29,8 @@ namespace {
 // raised an ordinary exception (dropped; any AttributeError included), -1
 // when it raised a fatal one, which is recorded.
 int lookup_attribute(PyObject* obj, const std::string& name, const WalkContext& ctx, Ref& out) {
-  Ref key = Ref::steal(
-      PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+  Ref key =
+      Ref::steal(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
   PyObject* attr = nullptr;
   int found = key ? PyObject_GetOptionalAttr(obj, key.get(), &attr) : -1;
   out = Ref::steal(attr);
@@ -43,8 +41,8 @@ int lookup_attribute(PyObject* obj, const std::string& name, const WalkContext& 
   return -1;
 }
 
-bool check_instance(uint64_t class_index, const std::vector<RecordField>& attributes,
-                    PyObject* obj, Path& path, const WalkContext& ctx, ErrorList& errors) {
+bool check_instance(uint64_t class_index, const std::vector<RecordField>& attributes, PyObject* obj,
+                    Path& path, const WalkContext& ctx, ErrorList& errors) {
   PyObject* cls = ctx.pool->get(class_index);
   if (cls == nullptr) return false;
   if (!fold_call_result(PyObject_IsInstance(obj, cls), ctx)) {
@@ -77,7 +75,8 @@ bool check_instance(uint64_t class_index, const std::vector<RecordField>& attrib
 bool check_object_attributes(uint64_t class_index, const std::vector<RecordField>& attributes,
                              ValueRef value, Path& path, const WalkContext& ctx,
                              ErrorList& errors) {
-  if (!value.is_json()) return check_instance(class_index, attributes, value.obj, path, ctx, errors);
+  if (!value.is_json())
+    return check_instance(class_index, attributes, value.obj, path, ctx, errors);
   Ref holder;
   PyObject* obj = json_as_python(*value.json, ctx.conversions, holder);
   if (obj == nullptr) {

@@ -32,9 +32,8 @@ namespace {
   errors.push_back(new_error_record("instance_type", class_name_text(cls), value, path));
 }
 
-[[gnu::cold, gnu::noinline]] void append_complement_error(const SchemaNode& inner,
-                                                          ValueRef value, const Path& path,
-                                                          ErrorList& errors) {
+[[gnu::cold, gnu::noinline]] void append_complement_error(const SchemaNode& inner, ValueRef value,
+                                                          const Path& path, ErrorList& errors) {
   errors.push_back(new_error_record("unexpected_match",
                                     std::string("not ") + schema_kind_name(inner), value, path));
 }
@@ -42,8 +41,8 @@ namespace {
 [[gnu::cold, gnu::noinline]] void append_recursion_limit(ValueRef value, const Path& path,
                                                          ErrorList& errors) {
   errors.push_back(new_error_record(
-      "recursion_limit", "at most " + std::to_string(kMaxRecursion) + " levels of recursion",
-      value, path));
+      "recursion_limit", "at most " + std::to_string(kMaxRecursion) + " levels of recursion", value,
+      path));
 }
 
 // The value as a Python object: itself, or a parsed JSON value converted
@@ -85,7 +84,7 @@ PyObject* as_python(ValueRef value, Ref& holder, const WalkContext& ctx) {
 }
 
 [[gnu::noinline]] bool walk_instance(const SchemaNode& node, ValueRef value, const Path& path,
-                   const WalkContext& ctx, ErrorList& errors) {
+                                     const WalkContext& ctx, ErrorList& errors) {
   PyObject* cls = ctx.pool->get(node.index);
   if (cls == nullptr) return false;
   Ref holder;
@@ -96,7 +95,7 @@ PyObject* as_python(ValueRef value, Ref& holder, const WalkContext& ctx) {
 }
 
 [[gnu::noinline]] bool walk_complement(const SchemaNode& node, ValueRef value, const Path& path,
-                     const WalkContext& ctx, ErrorList& errors) {
+                                       const WalkContext& ctx, ErrorList& errors) {
   Path probe_path;
   ErrorList probe_errors;
   bool inner =
@@ -108,7 +107,7 @@ PyObject* as_python(ValueRef value, Ref& holder, const WalkContext& ctx) {
 }
 
 [[gnu::noinline]] bool walk_intersection(const SchemaNode& node, ValueRef value, Path& path,
-                       const WalkContext& ctx, ErrorList& errors) {
+                                         const WalkContext& ctx, ErrorList& errors) {
   const std::vector<SchemaNode>& members = node.members();
   return all_pass(members.size(), ctx,
                   [&](size_t i) { return walk(members[i], value, path, ctx, errors); });
@@ -200,8 +199,8 @@ bool push_type_error(bool verdict, const SchemaNode& node, ValueRef value, const
   return verdict;
 }
 
-void push_length_error(const char* code, const char* kind, size_t n, bool has_rest,
-                       ValueRef value, const Path& path, WalkMode mode, ErrorList& errors) {
+void push_length_error(const char* code, const char* kind, size_t n, bool has_rest, ValueRef value,
+                       const Path& path, WalkMode mode, ErrorList& errors) {
   if (mode == WalkMode::Membership) return;
   std::string expected = kind;
   expected += has_rest ? " of length at least " : " of length ";

@@ -101,8 +101,8 @@ bool push_type_error(bool verdict, const SchemaNode& node, ValueRef value, const
                      WalkMode mode, ErrorList& errors);
 
 // Appends "{kind} of length {n}" (or "... at least {n}" with a rest) when collecting.
-void push_length_error(const char* code, const char* kind, size_t n, bool has_rest,
-                       ValueRef value, const Path& path, WalkMode mode, ErrorList& errors);
+void push_length_error(const char* code, const char* kind, size_t n, bool has_rest, ValueRef value,
+                       const Path& path, WalkMode mode, ErrorList& errors);
 
 // ---- Record and object checks -----------------------------------------------
 
@@ -116,8 +116,7 @@ bool check_pair(ValueRef key, const WalkContext& ctx, ValueRef value, const Clau
 
 // The whole check of an Object node, in every mode.
 bool check_object_attributes(uint64_t class_index, const std::vector<RecordField>& attributes,
-                             ValueRef value, Path& path, const WalkContext& ctx,
-                             ErrorList& errors);
+                             ValueRef value, Path& path, const WalkContext& ctx, ErrorList& errors);
 
 // ---- Constraints and exception folding --------------------------------------
 

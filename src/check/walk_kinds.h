@@ -111,12 +111,24 @@ class TypeTest {
       case NodeKind::Any:
         flags_ = Py_TPFLAGS_READY;  // set on the type of every object that exists
         return;
-      case NodeKind::NoneType: exact_ = Py_TYPE(Py_None); return;
-      case NodeKind::Bool: exact_ = &PyBool_Type; return;
-      case NodeKind::Int: flags_ = Py_TPFLAGS_LONG_SUBCLASS; return;
-      case NodeKind::Float: exact_ = &PyFloat_Type; return;  // a subclass: the full way
-      case NodeKind::Str: flags_ = Py_TPFLAGS_UNICODE_SUBCLASS; return;
-      case NodeKind::Bytes: flags_ = Py_TPFLAGS_BYTES_SUBCLASS; return;
+      case NodeKind::NoneType:
+        exact_ = Py_TYPE(Py_None);
+        return;
+      case NodeKind::Bool:
+        exact_ = &PyBool_Type;
+        return;
+      case NodeKind::Int:
+        flags_ = Py_TPFLAGS_LONG_SUBCLASS;
+        return;
+      case NodeKind::Float:
+        exact_ = &PyFloat_Type;
+        return;  // a subclass: the full way
+      case NodeKind::Str:
+        flags_ = Py_TPFLAGS_UNICODE_SUBCLASS;
+        return;
+      case NodeKind::Bytes:
+        flags_ = Py_TPFLAGS_BYTES_SUBCLASS;
+        return;
       case NodeKind::Nothing:
       case NodeKind::Literal:
       case NodeKind::Sequence:

@@ -67,7 +67,8 @@ struct FieldFinder {
   }
 
   bool declares(std::string_view name) const {
-    if (keys != nullptr) return keys->positions.contains(absl::string_view(name.data(), name.size()));
+    if (keys != nullptr)
+      return keys->positions.contains(absl::string_view(name.data(), name.size()));
     for (const RecordField& f : fields) {
       if (f.name == name) return true;
     }
@@ -240,8 +241,8 @@ bool python_fields_pass(const SchemaNode& record, PyObject* dict, Probe& probe,
     return for_each_dict_item(dict, ctx, [&](DictItem& item) {
       if (key_test.accepts(item.key()) && value_test.accepts(item.value())) return true;
       probe.item = &item;
-      return clauses_accept(record, ValueRef::python(item.key()),
-                            ValueRef::python(item.value()), probe);
+      return clauses_accept(record, ValueRef::python(item.key()), ValueRef::python(item.value()),
+                            probe);
     });
   }
   return python_fields_pass(record, dict, probe, keys, known);
@@ -249,13 +250,11 @@ bool python_fields_pass(const SchemaNode& record, PyObject* dict, Probe& probe,
 
 // The first pass of a record with fields. Out of line: the tests it puts off
 // take room on the stack that the recursion through dict[K, V] should not.
-[[gnu::noinline]] bool python_fields_pass(const SchemaNode& record, PyObject* dict,
-                                          Probe& probe, const DeclaredKeys* keys,
-                                          const KnownField* known) {
+[[gnu::noinline]] bool python_fields_pass(const SchemaNode& record, PyObject* dict, Probe& probe,
+                                          const DeclaredKeys* keys, const KnownField* known) {
   const WalkContext& ctx = probe.ctx;
   const FieldFinder finder(record, *ctx.precompute, keys);
-  const RecordField* known_field =
-      known != nullptr ? &record.fields()[known->position] : nullptr;
+  const RecordField* known_field = known != nullptr ? &record.fields()[known->position] : nullptr;
   uint64_t remaining = finder.required_count();
   // Exact str keys of one dict never share a text, so counting them counts
   // distinct fields. A str subclass may bring its own hash and equality and

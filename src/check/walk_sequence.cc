@@ -51,8 +51,8 @@ bool reduce_shape(const ItemShape& shape, FixedItems& out) {
 namespace {
 
 // Walks item i against its node, with an Index segment when collecting.
-bool walk_item(const FixedItems& shape, size_t i, ValueRef item, Path& path,
-               const WalkContext& ctx, ErrorList& errors) {
+bool walk_item(const FixedItems& shape, size_t i, ValueRef item, Path& path, const WalkContext& ctx,
+               ErrorList& errors) {
   const SchemaNode& node = shape.node_at(i);
   if (accepts_natively(node, item, ctx)) return true;
   if (!ctx.collecting()) return walk(node, item, path, ctx, errors);
@@ -140,8 +140,8 @@ bool sequence_length(const SchemaNode& node, ValueRef value, size_t& length) {
 }
 
 // Iterates with the set type's own iterator, so a subclass's __iter__ never runs.
-bool walk_set_elements(const SchemaNode& node, PyObject* set, Path& path,
-                       const WalkContext& ctx, ErrorList& errors) {
+bool walk_set_elements(const SchemaNode& node, PyObject* set, Path& path, const WalkContext& ctx,
+                       ErrorList& errors) {
   const bool frozen = node.kind == NodeKind::FrozenSet;
   PyTypeObject* base = frozen ? &PyFrozenSet_Type : &PySet_Type;
   Ref iterator = Ref::steal(base->tp_iter(set));
@@ -158,9 +158,9 @@ bool walk_set_elements(const SchemaNode& node, PyObject* set, Path& path,
   if (PyErr_Occurred()) {
     // The set changed size under the walk (or no iterator could be made).
     PyErr_Clear();
-    stop_with_runtime_error(frozen ? "frozenset iteration should be infallible"
-                                   : "set iteration should be infallible",
-                            ctx);
+    stop_with_runtime_error(
+        frozen ? "frozenset iteration should be infallible" : "set iteration should be infallible",
+        ctx);
     return false;
   }
   return verdict;
@@ -189,9 +189,9 @@ bool walk_sequence(const SchemaNode& node, ValueRef value, Path& path, const Wal
 
 bool walk_set(const SchemaNode& node, ValueRef value, Path& path, const WalkContext& ctx,
               ErrorList& errors) {
-  const bool is_set = !value.is_json() && (node.kind == NodeKind::FrozenSet
-                                               ? PyFrozenSet_Check(value.obj)
-                                               : PySet_Check(value.obj));
+  const bool is_set =
+      !value.is_json() &&
+      (node.kind == NodeKind::FrozenSet ? PyFrozenSet_Check(value.obj) : PySet_Check(value.obj));
   if (!is_set) return push_type_error(false, node, value, path, ctx.mode, errors);
   return walk_set_elements(node, value.obj, path, ctx, errors);
 }

@@ -50,8 +50,7 @@ Error conversion_error(PyObject* obj, const char* expected) {
     PyErr_Clear();
     text = "object";
   }
-  return type_error(std::string("'") + text + "' object cannot be converted to '" + expected +
-                    "'");
+  return type_error(std::string("'") + text + "' object cannot be converted to '" + expected + "'");
 }
 
 Result<std::string> record_key_string(PyObject* key) {

@@ -197,8 +197,8 @@ class Translator {
     // a bare \p) would take one from across dropped white space, where Python
     // refuses it: keep the two apart.
     const bool braced = i_ + 2 < p_.size() && p_[i_ + 2] == '{';
-    open_escape_ = (e == 'x' && !braced && end < i_ + 4) ||
-                   ((e == 'p' || e == 'P') && end == i_ + 2);
+    open_escape_ =
+        (e == 'x' && !braced && end < i_ + 4) || ((e == 'p' || e == 'P') && end == i_ + 2);
     return copy(end);
   }
 

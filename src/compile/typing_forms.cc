@@ -8,7 +8,8 @@ namespace qx {
 
 namespace {
 
-constexpr const char* kTupleEllipsis = "`...` may appear only as the last element of a tuple schema";
+constexpr const char* kTupleEllipsis =
+    "`...` may appear only as the last element of a tuple schema";
 constexpr const char* kListEllipsis = "`...` may appear only as the last element of a list schema";
 
 Result<PyObject*> single_type_argument(PyObject* args) {
@@ -18,7 +19,7 @@ Result<PyObject*> single_type_argument(PyObject* args) {
 
 Status compile_single(PyObject* args, SchemaBuilder& builder, std::vector<SchemaNode>& definitions,
                       SchemaNode& out) {
-  QX_ASSIGN(PyObject* arg, single_type_argument(args));
+  QX_ASSIGN(PyObject * arg, single_type_argument(args));
   return compile_schema_into(arg, builder, definitions, out);
 }
 

@@ -71,10 +71,10 @@ Result<Ref> path_tuple(const Path& path, SharedObjects* shared) {
   Ref tuple = Ref::steal(t);
   for (size_t i = 0; i < path.size(); ++i) {
     const PathSegment& segment = path[i];
-    Result<Ref> item = shared == nullptr
-                           ? (segment.is_index ? new_index(segment.index) : new_str(segment.key))
-                           : (segment.is_index ? shared->index(segment.index)
-                                               : shared->text(segment.key));
+    Result<Ref> item =
+        shared == nullptr
+            ? (segment.is_index ? new_index(segment.index) : new_str(segment.key))
+            : (segment.is_index ? shared->index(segment.index) : shared->text(segment.key));
     if (!item.ok()) return std::move(item).error();
     PyTuple_SET_ITEM(t, static_cast<Py_ssize_t>(i), std::move(item).value().release());
   }
@@ -102,9 +102,12 @@ Result<const ErrorNames*> error_names() {
   if (const ErrorNames* names = error_names_cell.peek()) return names;
   return error_names_cell.get([]() -> Result<ErrorNames> {
     ErrorNames names;
-    for (auto [slot, text] : {std::pair{&names.code, "code"}, {&names.path, "path"},
-                              {&names.message, "message"}, {&names.expected, "expected"},
-                              {&names.value, "value"}, {&names.errors, "errors"}}) {
+    for (auto [slot, text] : {std::pair{&names.code, "code"},
+                              {&names.path, "path"},
+                              {&names.message, "message"},
+                              {&names.expected, "expected"},
+                              {&names.value, "value"},
+                              {&names.errors, "errors"}}) {
       PyObject* name = PyUnicode_InternFromString(text);
       if (name == nullptr) return null_object_fault();
       *slot = Ref::steal(name);
@@ -175,7 +178,7 @@ Message format_message(const ErrorRecord* records, size_t count) {
 Result<Ref> make_validation_error(const ErrorRecord* records, size_t count) {
   const Message message = format_message(records, count);
   QX_ASSIGN(const ErrorNames* names, error_names());
-  QX_ASSIGN(PyObject* type, validation_error_type());
+  QX_ASSIGN(PyObject * type, validation_error_type());
   QX_ASSIGN(Ref text, new_str(message.text));
   QX_ASSIGN(Ref exc, checked(PyObject_CallOneArg(type, text.get())));
   PyObject* e = exc.get();
@@ -203,29 +206,50 @@ Result<Ref> make_validation_error(const ErrorRecord* records, size_t count) {
 const char* schema_error_code(const SchemaNode& node) {
   const SchemaNode& n = refined_base(node);
   switch (n.kind) {
-    case NodeKind::Anything: return "anything";
-    case NodeKind::Any: return "any";
-    case NodeKind::Nothing: return "no_match";
-    case NodeKind::NoneType: return "none_type";
-    case NodeKind::Bool: return "bool_type";
-    case NodeKind::Int: return "int_type";
-    case NodeKind::Float: return "float_type";
-    case NodeKind::Str: return "string_type";
-    case NodeKind::Bytes: return "bytes_type";
-    case NodeKind::Literal: return "literal_error";
-    case NodeKind::Sequence: return n.tuple ? "tuple_type" : "list_type";
-    case NodeKind::Set: return "set_type";
-    case NodeKind::FrozenSet: return "frozen_set_type";
-    case NodeKind::Record: return "dict_type";
-    case NodeKind::Union: return "union_error";
-    case NodeKind::Intersection: return "intersection_error";
-    case NodeKind::Complement: return "unexpected_match";
-    case NodeKind::Instance: return "instance_type";
-    case NodeKind::Object: return "instance_type";
+    case NodeKind::Anything:
+      return "anything";
+    case NodeKind::Any:
+      return "any";
+    case NodeKind::Nothing:
+      return "no_match";
+    case NodeKind::NoneType:
+      return "none_type";
+    case NodeKind::Bool:
+      return "bool_type";
+    case NodeKind::Int:
+      return "int_type";
+    case NodeKind::Float:
+      return "float_type";
+    case NodeKind::Str:
+      return "string_type";
+    case NodeKind::Bytes:
+      return "bytes_type";
+    case NodeKind::Literal:
+      return "literal_error";
+    case NodeKind::Sequence:
+      return n.tuple ? "tuple_type" : "list_type";
+    case NodeKind::Set:
+      return "set_type";
+    case NodeKind::FrozenSet:
+      return "frozen_set_type";
+    case NodeKind::Record:
+      return "dict_type";
+    case NodeKind::Union:
+      return "union_error";
+    case NodeKind::Intersection:
+      return "intersection_error";
+    case NodeKind::Complement:
+      return "unexpected_match";
+    case NodeKind::Instance:
+      return "instance_type";
+    case NodeKind::Object:
+      return "instance_type";
     case NodeKind::Refinement:
       return "validation_error";  // unreachable: bases are never refinements
-    case NodeKind::Ref: return "recursion";
-    case NodeKind::Placeholder: return "unresolved_recursion";
+    case NodeKind::Ref:
+      return "recursion";
+    case NodeKind::Placeholder:
+      return "unresolved_recursion";
   }
   return "validation_error";
 }
@@ -233,28 +257,50 @@ const char* schema_error_code(const SchemaNode& node) {
 const char* schema_kind_name(const SchemaNode& node) {
   const SchemaNode& n = refined_base(node);
   switch (n.kind) {
-    case NodeKind::Anything: return "anything";
-    case NodeKind::Any: return "any";
-    case NodeKind::Nothing: return "nothing";
-    case NodeKind::NoneType: return "None";
-    case NodeKind::Bool: return "bool";
-    case NodeKind::Int: return "int";
-    case NodeKind::Float: return "float";
-    case NodeKind::Str: return "str";
-    case NodeKind::Bytes: return "bytes";
-    case NodeKind::Literal: return "literal";
-    case NodeKind::Sequence: return n.tuple ? "tuple" : "list";
-    case NodeKind::Set: return "set";
-    case NodeKind::FrozenSet: return "frozenset";
-    case NodeKind::Record: return "dict";
-    case NodeKind::Union: return "union";
-    case NodeKind::Intersection: return "intersection";
-    case NodeKind::Complement: return "complement";
-    case NodeKind::Instance: return "instance";
-    case NodeKind::Object: return "object";
-    case NodeKind::Refinement: return "value";  // unreachable: bases are never refinements
-    case NodeKind::Ref: return "value";
-    case NodeKind::Placeholder: return "recursive value";
+    case NodeKind::Anything:
+      return "anything";
+    case NodeKind::Any:
+      return "any";
+    case NodeKind::Nothing:
+      return "nothing";
+    case NodeKind::NoneType:
+      return "None";
+    case NodeKind::Bool:
+      return "bool";
+    case NodeKind::Int:
+      return "int";
+    case NodeKind::Float:
+      return "float";
+    case NodeKind::Str:
+      return "str";
+    case NodeKind::Bytes:
+      return "bytes";
+    case NodeKind::Literal:
+      return "literal";
+    case NodeKind::Sequence:
+      return n.tuple ? "tuple" : "list";
+    case NodeKind::Set:
+      return "set";
+    case NodeKind::FrozenSet:
+      return "frozenset";
+    case NodeKind::Record:
+      return "dict";
+    case NodeKind::Union:
+      return "union";
+    case NodeKind::Intersection:
+      return "intersection";
+    case NodeKind::Complement:
+      return "complement";
+    case NodeKind::Instance:
+      return "instance";
+    case NodeKind::Object:
+      return "object";
+    case NodeKind::Refinement:
+      return "value";  // unreachable: bases are never refinements
+    case NodeKind::Ref:
+      return "value";
+    case NodeKind::Placeholder:
+      return "recursive value";
   }
   return "value";
 }

@@ -36,8 +36,8 @@ void write_code_points(const unsigned char* p, const unsigned char* end, T* out)
 // A str from text the parser has checked to be well-formed UTF-8 (no
 // overlong forms, no surrogates), decoded in place rather than through the
 // interpreter's general decoder. The lead bytes alone tell the widest code
-// point's range, and so the str's kind: ASCII bytes stay below U+0080, C2-C3 below U+0100, C4-EF below
-// U+10000 (C4-DF from U+0100, E0-EF from U+0800), F0-F4 from U+10000.
+// point's range, and so the str's kind: ASCII bytes stay below U+0080, C2-C3 below U+0100, C4-EF
+// below U+10000 (C4-DF from U+0100, E0-EF from U+0800), F0-F4 from U+10000.
 Ref decode_utf8(const char* text, size_t size) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   const auto* end = p + size;

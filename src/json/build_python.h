@@ -138,7 +138,8 @@ class PythonBuilder {
   // Takes a new object, or the exception of a failed call that made none.
   // Inlined into every event: a call per value costs more than the push.
   [[gnu::always_inline]] bool push(Ref obj) {
-    if (!obj) [[unlikely]] return fail();
+    if (!obj) [[unlikely]]
+      return fail();
     stack_.push_back(std::move(obj));
     return true;
   }

@@ -48,7 +48,7 @@ value:  // at a byte that is no whitespace
       s.advance();
       s.skip_whitespace();
       QX_SYNTAX(!s.at_end() || s.fail_at_end(object ? ErrorKind::EofWhileParsingObject
-                                                     : ErrorKind::EofWhileParsingList));
+                                                    : ErrorKind::EofWhileParsingList));
       QX_EMIT(object ? h.begin_object() : h.begin_array());
       if (s.peek() == (object ? '}' : ']')) {
         s.advance();
@@ -76,15 +76,28 @@ value:  // at a byte that is no whitespace
       QX_SYNTAX(s.scan_word("null"));
       QX_EMIT(h.null());
       goto after_value;
-    case '-': case '0': case '1': case '2': case '3': case '4':
-    case '5': case '6': case '7': case '8': case '9':
+    case '-':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
       QX_SYNTAX(s.scan_number(number));
       switch (number.type) {
-        case NumberToken::Type::Int: QX_EMIT(h.integer(number.integer)); break;
+        case NumberToken::Type::Int:
+          QX_EMIT(h.integer(number.integer));
+          break;
         case NumberToken::Type::BigInt:
           QX_EMIT(h.big_integer(std::string_view(number.text, number.size)));
           break;
-        case NumberToken::Type::Float: QX_EMIT(h.number(number.number)); break;
+        case NumberToken::Type::Float:
+          QX_EMIT(h.number(number.number));
+          break;
       }
       goto after_value;
     default:
@@ -102,7 +115,7 @@ after_value:
     const bool object = in_object[depth - 1];
     const char close = object ? '}' : ']';
     QX_SYNTAX(!s.at_end() || s.fail_at_end(object ? ErrorKind::EofWhileParsingObject
-                                                   : ErrorKind::EofWhileParsingList));
+                                                  : ErrorKind::EofWhileParsingList));
     if (s.peek() == ',') {
       s.advance();
       s.skip_whitespace();

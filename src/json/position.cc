@@ -7,27 +7,46 @@ namespace qx::json {
 
 std::string_view describe(ErrorKind kind) {
   switch (kind) {
-    case ErrorKind::EofWhileParsingList: return "EOF while parsing a list";
-    case ErrorKind::EofWhileParsingObject: return "EOF while parsing an object";
-    case ErrorKind::EofWhileParsingString: return "EOF while parsing a string";
-    case ErrorKind::EofWhileParsingValue: return "EOF while parsing a value";
-    case ErrorKind::ExpectedColon: return "expected `:`";
-    case ErrorKind::ExpectedListCommaOrEnd: return "expected `,` or `]`";
-    case ErrorKind::ExpectedObjectCommaOrEnd: return "expected `,` or `}`";
-    case ErrorKind::ExpectedIdent: return "expected ident";
-    case ErrorKind::ExpectedValue: return "expected value";
-    case ErrorKind::InvalidEscape: return "invalid escape";
-    case ErrorKind::InvalidNumber: return "invalid number";
-    case ErrorKind::NumberOutOfRange: return "number out of range";
-    case ErrorKind::InvalidUnicodeCodePoint: return "invalid unicode code point";
+    case ErrorKind::EofWhileParsingList:
+      return "EOF while parsing a list";
+    case ErrorKind::EofWhileParsingObject:
+      return "EOF while parsing an object";
+    case ErrorKind::EofWhileParsingString:
+      return "EOF while parsing a string";
+    case ErrorKind::EofWhileParsingValue:
+      return "EOF while parsing a value";
+    case ErrorKind::ExpectedColon:
+      return "expected `:`";
+    case ErrorKind::ExpectedListCommaOrEnd:
+      return "expected `,` or `]`";
+    case ErrorKind::ExpectedObjectCommaOrEnd:
+      return "expected `,` or `}`";
+    case ErrorKind::ExpectedIdent:
+      return "expected ident";
+    case ErrorKind::ExpectedValue:
+      return "expected value";
+    case ErrorKind::InvalidEscape:
+      return "invalid escape";
+    case ErrorKind::InvalidNumber:
+      return "invalid number";
+    case ErrorKind::NumberOutOfRange:
+      return "number out of range";
+    case ErrorKind::InvalidUnicodeCodePoint:
+      return "invalid unicode code point";
     case ErrorKind::ControlCharacterInString:
       return "control character (\\u0000-\\u001F) found while parsing a string";
-    case ErrorKind::KeyMustBeAString: return "key must be a string";
-    case ErrorKind::LoneLeadingSurrogateInHexEscape: return "lone leading surrogate in hex escape";
-    case ErrorKind::TrailingComma: return "trailing comma";
-    case ErrorKind::TrailingCharacters: return "trailing characters";
-    case ErrorKind::UnexpectedEndOfHexEscape: return "unexpected end of hex escape";
-    case ErrorKind::RecursionLimitExceeded: return "recursion limit exceeded";
+    case ErrorKind::KeyMustBeAString:
+      return "key must be a string";
+    case ErrorKind::LoneLeadingSurrogateInHexEscape:
+      return "lone leading surrogate in hex escape";
+    case ErrorKind::TrailingComma:
+      return "trailing comma";
+    case ErrorKind::TrailingCharacters:
+      return "trailing characters";
+    case ErrorKind::UnexpectedEndOfHexEscape:
+      return "unexpected end of hex escape";
+    case ErrorKind::RecursionLimitExceeded:
+      return "recursion limit exceeded";
   }
   return "invalid JSON";
 }

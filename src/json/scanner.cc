@@ -91,14 +91,30 @@ bool Scanner::scan_escape(bool& ascii) {
   if (++p_ == end_) return fail_at_end(ErrorKind::EofWhileParsingString);
   char decoded;
   switch (*p_) {
-    case '"': decoded = '"'; break;
-    case '\\': decoded = '\\'; break;
-    case '/': decoded = '/'; break;
-    case 'b': decoded = '\b'; break;
-    case 'f': decoded = '\f'; break;
-    case 'n': decoded = '\n'; break;
-    case 'r': decoded = '\r'; break;
-    case 't': decoded = '\t'; break;
+    case '"':
+      decoded = '"';
+      break;
+    case '\\':
+      decoded = '\\';
+      break;
+    case '/':
+      decoded = '/';
+      break;
+    case 'b':
+      decoded = '\b';
+      break;
+    case 'f':
+      decoded = '\f';
+      break;
+    case 'n':
+      decoded = '\n';
+      break;
+    case 'r':
+      decoded = '\r';
+      break;
+    case 't':
+      decoded = '\t';
+      break;
     case 'u': {
       ++p_;
       uint32_t unit;

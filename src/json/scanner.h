@@ -106,8 +106,8 @@ inline const char* find_string_stop(const char* p, const char* end, bool stop_hi
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash));
     // Signed compare: below 0x20 or at least 0x80; unsigned: below 0x20 only.
-    hit = _mm_or_si128(hit, stop_high ? _mm_cmplt_epi8(v, space)
-                                      : _mm_cmpeq_epi8(_mm_max_epu8(v, c1f), c1f));
+    hit = _mm_or_si128(
+        hit, stop_high ? _mm_cmplt_epi8(v, space) : _mm_cmpeq_epi8(_mm_max_epu8(v, c1f), c1f));
     if (const int mask = _mm_movemask_epi8(hit)) return p + __builtin_ctz(mask);
     p += 16;
   }
@@ -155,7 +155,9 @@ inline bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; 
 class Scanner {
  public:
   explicit Scanner(const Input& input)
-      : begin_(input.data), p_(input.data), end_(input.data + input.size),
+      : begin_(input.data),
+        p_(input.data),
+        end_(input.data + input.size),
         check_utf8_(input.check_utf8) {}
 
   const char* p_pos() const { return p_; }

@@ -16,9 +16,8 @@ Error too_many_positional(const Signature& sig, Py_ssize_t given) {
     return type_error(absl::StrCat(sig.function, " takes ", sig.positional,
                                    " positional arguments but ", given, " ", verb, " given"));
   }
-  return type_error(absl::StrCat(sig.function, " takes from ", sig.required, " to ",
-                                 sig.positional, " positional arguments but ", given, " ",
-                                 verb, " given"));
+  return type_error(absl::StrCat(sig.function, " takes from ", sig.required, " to ", sig.positional,
+                                 " positional arguments but ", given, " ", verb, " given"));
 }
 
 std::string keyword_text(PyObject* name) {
@@ -59,15 +58,15 @@ Status assign_keyword(const Signature& sig, PyObject* name, PyObject* value, PyO
   for (size_t i = 0; i < sig.names.size(); ++i) {
     if (PyUnicode_Check(name) && PyUnicode_EqualToUTF8(name, sig.names[i])) {
       if (out[i] != nullptr) {
-        return type_error(absl::StrCat(sig.function, " got multiple values for argument '",
-                                       sig.names[i], "'"));
+        return type_error(
+            absl::StrCat(sig.function, " got multiple values for argument '", sig.names[i], "'"));
       }
       out[i] = value;
       return Status::success();
     }
   }
-  return type_error(absl::StrCat(sig.function, " got an unexpected keyword argument '",
-                                 keyword_text(name), "'"));
+  return type_error(
+      absl::StrCat(sig.function, " got an unexpected keyword argument '", keyword_text(name), "'"));
 }
 
 Status check_missing(const Signature& sig, PyObject** out) {
@@ -141,8 +140,8 @@ Result<bool> extract_fail_fast(PyObject* value) {
   if (module && PyUnicode_Check(module.get()) && PyUnicode_EqualToUTF8(module.get(), "numpy")) {
     Ref name = Ref::steal(PyType_GetName(type));
     if (!name) PyErr_Clear();
-    if (name && (PyUnicode_EqualToUTF8(name.get(), "bool_") ||
-                 PyUnicode_EqualToUTF8(name.get(), "bool"))) {
+    if (name &&
+        (PyUnicode_EqualToUTF8(name.get(), "bool_") || PyUnicode_EqualToUTF8(name.get(), "bool"))) {
       inquiry truth = type->tp_as_number ? type->tp_as_number->nb_bool : nullptr;
       if (truth == nullptr) {
         return with_argument_note(

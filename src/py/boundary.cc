@@ -14,8 +14,8 @@ PyObject* panic_exception_type() noexcept {
   Result<PyObject* const*> cell = panic_type_cell.get([]() -> Result<PyObject*> {
     PyObject* type = PyErr_NewExceptionWithDoc(
         "quendrix.PanicException",
-        "An internal fault of quendrix: a bug, never a verdict about a value.",
-        PyExc_BaseException, nullptr);
+        "An internal fault of quendrix: a bug, never a verdict about a value.", PyExc_BaseException,
+        nullptr);
     if (type == nullptr) return Error::fetch();
     return type;
   });

@@ -15,8 +15,8 @@ Error Error::fetch() noexcept {
 }
 
 Error Error::make(PyObject* type, std::string_view message) noexcept {
-  Ref text = Ref::steal(PyUnicode_FromStringAndSize(message.data(),
-                                                    static_cast<Py_ssize_t>(message.size())));
+  Ref text = Ref::steal(
+      PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
   if (!text) return fetch();
   Ref exc = Ref::steal(PyObject_CallOneArg(type, text.get()));
   if (!exc) return fetch();

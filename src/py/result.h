@@ -78,17 +78,17 @@ class [[nodiscard]] Status {
 #define QX_CONCAT(a, b) QX_CONCAT_INNER(a, b)
 
 // Returns the error of a Status or Result expression from the enclosing function.
-#define QX_TRY(expr)                                         \
-  do {                                                       \
-    auto&& qx_try_result_ = (expr);                          \
+#define QX_TRY(expr)                                                    \
+  do {                                                                  \
+    auto&& qx_try_result_ = (expr);                                     \
     if (!qx_try_result_.ok()) return std::move(qx_try_result_).error(); \
   } while (0)
 
 // `QX_ASSIGN(auto x, expr);` binds the value of a Result or returns its error.
 #define QX_ASSIGN(lhs, expr) QX_ASSIGN_IMPL(QX_CONCAT(qx_res_, __LINE__), lhs, expr)
-#define QX_ASSIGN_IMPL(tmp, lhs, expr)                 \
-  auto tmp = (expr);                                   \
-  if (!tmp.ok()) return std::move(tmp).error();        \
+#define QX_ASSIGN_IMPL(tmp, lhs, expr)          \
+  auto tmp = (expr);                            \
+  if (!tmp.ok()) return std::move(tmp).error(); \
   lhs = std::move(tmp).value()
 
 // A new reference from a C API call, or the pending error.

@@ -60,8 +60,8 @@ void render_node_refs(const std::vector<const SchemaNode*>& nodes, RenderContext
 }
 
 // Writes the declared fields, ", " between them.
-void render_record_fields(const std::vector<RecordField>& fields, RenderContext& cx,
-                          uint64_t depth, std::string& out) {
+void render_record_fields(const std::vector<RecordField>& fields, RenderContext& cx, uint64_t depth,
+                          std::string& out) {
   for (size_t i = 0; i < fields.size(); ++i) {
     if (i != 0) out += ", ";
     const RecordField& f = fields[i];
@@ -274,8 +274,8 @@ Result<Ref> repr_impl(const CompiledSchema& schema) {
   if (cx.out_of_stack) return stack_exhausted_error();
   // Rendering never fails: a byte sequence that is not UTF-8 (a field name
   // kept as the builder found it) becomes U+FFFD rather than an error.
-  return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
-                                      "replace"));
+  return checked(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
 }
 
 }  // namespace qx

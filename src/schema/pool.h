@@ -73,8 +73,8 @@ std::vector<RecordField> remap_record_fields(const std::vector<RecordField>& fie
 std::vector<SchemaNode> remap_node_vec(const std::vector<SchemaNode>& nodes,
                                        const std::vector<uint64_t>& table, uint64_t offset);
 void extend_remapped_nodes(std::vector<SchemaNode>& definitions,
-                           const std::vector<SchemaNode>& other,
-                           const std::vector<uint64_t>& table, uint64_t offset);
+                           const std::vector<SchemaNode>& other, const std::vector<uint64_t>& table,
+                           uint64_t offset);
 
 // A builder over an existing pool (its references already counted): index i
 // keeps naming the same object.

@@ -49,8 +49,8 @@ struct LiteralSets {
 // is unobservable.
 struct TagIndex {
   std::string key;
-  uint32_t hint = 0;         // the key's position in the first tagged member
-  std::vector<bool> tagged;  // by member: told apart by the key
+  uint32_t hint = 0;                      // the key's position in the first tagged member
+  std::vector<bool> tagged;               // by member: told apart by the key
   std::vector<const DeclaredKeys*> keys;  // by member: a tagged record's entry in `records`
   std::vector<uint32_t> fields;           // by member: the key's field position in it
   // Each tag text with the members whose literals hold it, in member order;
@@ -63,8 +63,8 @@ struct TagIndex {
 // down its slower road with the same verdict. Keys are addresses of nodes
 // inside one CompiledSchema, so an index never moves to another schema.
 struct Precompute {
-  absl::flat_hash_map<const SchemaNode*, DeclaredKeys> records;  // keyed by Record node
-  absl::flat_hash_map<const SchemaNode*, LiteralSets> unions;    // keyed by Union node
+  absl::flat_hash_map<const SchemaNode*, DeclaredKeys> records;          // keyed by Record node
+  absl::flat_hash_map<const SchemaNode*, LiteralSets> unions;            // keyed by Union node
   absl::flat_hash_map<std::string, std::unique_ptr<re2::RE2>> patterns;  // keyed by pattern text
   absl::flat_hash_map<const SchemaNode*, TagIndex> tags;                 // keyed by Union node
   // No node calls user code while every value it meets is an exact builtin.
@@ -75,9 +75,9 @@ struct Precompute {
 
   // The compiled pattern of a Regex constraint, or null when it has none here.
   const re2::RE2* regex_of(const Constraint& constraint) const {
-    auto hit = std::lower_bound(
-        regexes.begin(), regexes.end(), &constraint,
-        [](const auto& entry, const Constraint* c) { return entry.first < c; });
+    auto hit =
+        std::lower_bound(regexes.begin(), regexes.end(), &constraint,
+                         [](const auto& entry, const Constraint* c) { return entry.first < c; });
     return hit != regexes.end() && hit->first == &constraint ? hit->second : nullptr;
   }
 

@@ -56,10 +56,20 @@ class SipHasher {
  private:
   static uint64_t rotl(uint64_t x, int b) { return (x << b) | (x >> (64 - b)); }
   void round() {
-    v0_ += v1_; v1_ = rotl(v1_, 13); v1_ ^= v0_; v0_ = rotl(v0_, 32);
-    v2_ += v3_; v3_ = rotl(v3_, 16); v3_ ^= v2_;
-    v0_ += v3_; v3_ = rotl(v3_, 21); v3_ ^= v0_;
-    v2_ += v1_; v1_ = rotl(v1_, 17); v1_ ^= v2_; v2_ = rotl(v2_, 32);
+    v0_ += v1_;
+    v1_ = rotl(v1_, 13);
+    v1_ ^= v0_;
+    v0_ = rotl(v0_, 32);
+    v2_ += v3_;
+    v3_ = rotl(v3_, 16);
+    v3_ ^= v2_;
+    v0_ += v3_;
+    v3_ = rotl(v3_, 21);
+    v3_ ^= v0_;
+    v2_ += v1_;
+    v1_ = rotl(v1_, 17);
+    v1_ ^= v2_;
+    v2_ = rotl(v2_, 32);
   }
   void absorb(uint64_t m) {
     v3_ ^= m;

@@ -91,13 +91,26 @@ std::string quote_text(std::string_view utf8) {
   for (size_t i = 0; i < utf8.size();) {
     const char32_t cp = next_code_point(utf8, i);
     switch (cp) {
-      case '"': out += "\\\""; continue;
-      case '\\': out += "\\\\"; continue;
-      case '\t': out += "\\t"; continue;
-      case '\r': out += "\\r"; continue;
-      case '\n': out += "\\n"; continue;
-      case '\0': out += "\\0"; continue;
-      default: break;
+      case '"':
+        out += "\\\"";
+        continue;
+      case '\\':
+        out += "\\\\";
+        continue;
+      case '\t':
+        out += "\\t";
+        continue;
+      case '\r':
+        out += "\\r";
+        continue;
+      case '\n':
+        out += "\\n";
+        continue;
+      case '\0':
+        out += "\\0";
+        continue;
+      default:
+        break;
     }
     if (cp >= 0x20 && cp < 0x7F) {
       out += static_cast<char>(cp);

@@ -16,6 +16,7 @@ extern PyMethodDef validator_methods[];
 extern PyType_Slot validator_operator_slots[];  // repr, contains, hash, or, richcompare
 
 // Module functions, each created with the module as `self`.
-extern PyMethodDef module_functions[];  // union, intersection, complement, recursive; null-terminated
+extern PyMethodDef
+    module_functions[];  // union, intersection, complement, recursive; null-terminated
 
 }  // namespace qx

@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "check/check.h"
-#include "check/json_values.h"
 #include "check/checked_parse.h"
+#include "check/json_values.h"
 #include "check/memo.h"
 #include "check/precompute.h"
 #include "check/walk.h"
@@ -40,9 +40,9 @@ JsonInput classify_json_input(PyObject* data) {
     return JsonInput{InputKind::Utf8, json::Input{utf8, static_cast<size_t>(size), false}};
   }
   if (PyBytes_Check(data)) {
-    return JsonInput{InputKind::Utf8,
-                     json::Input{PyBytes_AS_STRING(data),
-                                 static_cast<size_t>(PyBytes_GET_SIZE(data)), true}};
+    return JsonInput{
+        InputKind::Utf8,
+        json::Input{PyBytes_AS_STRING(data), static_cast<size_t>(PyBytes_GET_SIZE(data)), true}};
   }
   return JsonInput{InputKind::WrongType, {}};
 }
@@ -67,8 +67,8 @@ Result<Ref> parse_json_input(const JsonInput& input) {
   json::ParseError syntax;
   QX_ASSIGN(Ref parsed, json::parse_to_python(input.bytes, &syntax));
   if (!parsed) {
-    return json_invalid_error(json::parse_error_message(
-        syntax, std::string_view(input.bytes.data, input.bytes.size)));
+    return json_invalid_error(
+        json::parse_error_message(syntax, std::string_view(input.bytes.data, input.bytes.size)));
   }
   return parsed;
 }
@@ -136,8 +136,8 @@ Result<bool> is_valid_json_impl(const CompiledSchema& schema, PyObject* data) {
   ErrorList errors;
   JsonConversions conversions;
   WalkMemo memo(nullptr, schema, precompute);
-  WalkContext ctx{&schema.pool,         &schema.definitions, &precompute, &guard, &fatal, &stop,
-                  WalkMode::Membership, &conversions};
+  WalkContext ctx{&schema.pool, &schema.definitions,  &precompute, &guard, &fatal,
+                  &stop,        WalkMode::Membership, &conversions};
   ctx.memo = &memo;
   const bool member = walk(schema.root, ValueRef::parsed(&tree.root), path, ctx, errors);
   if (fatal.exception) return Error::from(std::move(fatal.exception));

@@ -9,8 +9,7 @@
 namespace qx {
 
 struct ValidatorObject {
-  PyObject_HEAD
-  CompiledSchema schema;
+  PyObject_HEAD CompiledSchema schema;
 };
 
 // The Validator type (borrowed; lives for the process), made on first use.

@@ -93,12 +93,20 @@ Nodes nodes(T... ns) {
   return v;
 }
 template <class... T>
-SchemaNode uni(T... ns) { return make_members(NodeKind::Union, nodes(std::move(ns)...)); }
+SchemaNode uni(T... ns) {
+  return make_members(NodeKind::Union, nodes(std::move(ns)...));
+}
 template <class... T>
-SchemaNode inter(T... ns) { return make_members(NodeKind::Intersection, nodes(std::move(ns)...)); }
+SchemaNode inter(T... ns) {
+  return make_members(NodeKind::Intersection, nodes(std::move(ns)...));
+}
 
-SchemaNode list_of(SchemaNode n) { return make_sequence(false, make_star_shape(make_one_shape(std::move(n)))); }
-SchemaNode tuple_rest(SchemaNode n) { return make_sequence(true, make_star_shape(make_one_shape(std::move(n)))); }
+SchemaNode list_of(SchemaNode n) {
+  return make_sequence(false, make_star_shape(make_one_shape(std::move(n))));
+}
+SchemaNode tuple_rest(SchemaNode n) {
+  return make_sequence(true, make_star_shape(make_one_shape(std::move(n))));
+}
 template <class... T>
 SchemaNode tuple_of(T... ns) {
   std::vector<ItemShape> parts;
@@ -121,7 +129,9 @@ Constraint lt(uint64_t i) { return bound(ConstraintKind::Lt, i); }
 Constraint min_len(uint64_t n) { return bound(ConstraintKind::MinLen, n); }
 Constraint max_len(uint64_t n) { return bound(ConstraintKind::MaxLen, n); }
 template <class... C>
-SchemaNode refine(SchemaNode base, C... cs) { return make_refinement(std::move(base), {cs...}); }
+SchemaNode refine(SchemaNode base, C... cs) {
+  return make_refinement(std::move(base), {cs...});
+}
 
 RecordField field(const char* name, SchemaNode n, bool required = true) {
   return RecordField{name, std::move(n), required};
@@ -132,8 +142,8 @@ std::vector<RecordField> fields(F... fs) {
   (v.push_back(std::move(fs)), ...);
   return v;
 }
-SchemaNode record(std::vector<RecordField> fs, SchemaNode key = Nothing(), SchemaNode value = Nothing(),
-                  bool with_clause = false) {
+SchemaNode record(std::vector<RecordField> fs, SchemaNode key = Nothing(),
+                  SchemaNode value = Nothing(), bool with_clause = false) {
   std::vector<Clause> clauses;
   if (with_clause) clauses.push_back(Clause{std::move(key), std::move(value)});
   return make_record(std::move(fs), std::move(clauses));
@@ -200,7 +210,7 @@ void test_bounds() {
   EXPECT(!empty(refine(Int(), ge(3), le(3))));
   EXPECT(!empty(refine(Int(), ge(3), le(11))));
   EXPECT(empty(refine(Int(), gt(3), le(3))));
-  EXPECT(empty(refine(Float(), ge(3), lt(11))));    // equal bounds, one open
+  EXPECT(empty(refine(Float(), ge(3), lt(11))));       // equal bounds, one open
   EXPECT(empty(refine(Int(), ge(3), gt(11), le(3))));  // Gt at an equal bound closes it
   EXPECT(!empty(refine(Int(), ge(4), ge(3), le(4))));  // a looser bound never replaces
   EXPECT(empty(refine(Int(), ge(3), ge(5), le(4))));   // a tighter one does
@@ -210,7 +220,8 @@ void test_bounds() {
   EXPECT(empty(refine(Str(), min_len(5), max_len(3))));
   EXPECT(!empty(refine(Str(), min_len(5))));
   EXPECT(empty(inter(refine(Int(), ge(5)), refine(Int(), le(3)))));
-  EXPECT(empty(inter(Int(), refine(Float(), gt(3)), refine(Float(), lt(4)))));  // int flag from a member
+  EXPECT(empty(
+      inter(Int(), refine(Float(), gt(3)), refine(Float(), lt(4)))));  // int flag from a member
   // Bounds nested in a member's base are not gathered.
   EXPECT(!empty(inter(refine(refine(Int(), ge(5)), min_len(0)), refine(Int(), le(3)))));
 }
