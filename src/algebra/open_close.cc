@@ -25,10 +25,6 @@ std::vector<RecordField> open_close_fields(const std::vector<RecordField>& field
   return map_fields(fields, OpenClose{open});
 }
 
-ItemShape open_close_item_shape(const ItemShape& shape, bool open) {
-  return map_item_shape(shape, OpenClose{open});
-}
-
 // A record's old clauses are replaced, not rewritten, when it has fields; a
 // mapping (no fields) keeps its clauses, rewritten.
 SchemaNode open_close_record(const SchemaNode& node, bool open) {
@@ -42,39 +38,8 @@ SchemaNode open_close_record(const SchemaNode& node, bool open) {
 
 SchemaNode open_close_rec(const SchemaNode& node, bool open) {
   ensure_stack();
-  switch (node.kind) {
-    case NodeKind::Anything:
-    case NodeKind::Any:
-    case NodeKind::Nothing:
-    case NodeKind::NoneType:
-    case NodeKind::Bool:
-    case NodeKind::Int:
-    case NodeKind::Float:
-    case NodeKind::Str:
-    case NodeKind::Bytes:
-    case NodeKind::Literal:
-    case NodeKind::Instance:
-    case NodeKind::Ref:
-    case NodeKind::Placeholder:
-      return clone_schema_node(node);
-    case NodeKind::Record:
-      return open_close_record(node, open);
-    case NodeKind::Sequence:
-      return make_sequence(node.tuple, open_close_item_shape(node.shape(), open));
-    case NodeKind::Set:
-    case NodeKind::FrozenSet:
-    case NodeKind::Complement:
-      return make_boxed(node.kind, open_close_rec(node.child(), open));
-    case NodeKind::Union:
-    case NodeKind::Intersection:
-      return make_members(node.kind, open_close_nodes(node.members(), open));
-    case NodeKind::Object:
-      return make_object(node.index, open_close_fields(node.fields(), open));
-    case NodeKind::Refinement:
-      return make_refinement(open_close_rec(node.child(), open),
-                             clone_constraint_vec(node.constraints()));
-  }
-  return clone_schema_node(node);
+  if (node.kind == NodeKind::Record) return open_close_record(node, open);
+  return map_children(node, OpenClose{open}, clone_constraint_vec);
 }
 
 Result<CompiledSchema> open_close(const CompiledSchema& schema, bool open) {

@@ -145,18 +145,6 @@ SchemaNode clone_schema_node(const SchemaNode& node) {
   return map_children(node, clone_schema_node, clone_constraint_vec);
 }
 
-ItemShape clone_item_shape(const ItemShape& shape) {
-  return map_item_shape(shape, clone_schema_node);
-}
-
-std::vector<RecordField> clone_record_fields(const std::vector<RecordField>& fields) {
-  return map_fields(fields, clone_schema_node);
-}
-
-std::vector<Clause> clone_clauses(const std::vector<Clause>& clauses) {
-  return map_clauses(clauses, clone_schema_node);
-}
-
 std::vector<SchemaNode> clone_schema_node_vec(const std::vector<SchemaNode>& nodes) {
   return map_nodes(nodes, clone_schema_node);
 }

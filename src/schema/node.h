@@ -242,9 +242,6 @@ std::vector<Constraint> take_constraints(SchemaNode& node);  // Refinement
 // ---- Value operations: pure, no Python, no locks ---------------------------
 
 SchemaNode clone_schema_node(const SchemaNode& node);
-ItemShape clone_item_shape(const ItemShape& shape);
-std::vector<RecordField> clone_record_fields(const std::vector<RecordField>& fields);
-std::vector<Clause> clone_clauses(const std::vector<Clause>& clauses);
 std::vector<SchemaNode> clone_schema_node_vec(const std::vector<SchemaNode>& nodes);
 std::vector<Constraint> clone_constraint_vec(const std::vector<Constraint>& constraints);
 

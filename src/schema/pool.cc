@@ -69,21 +69,6 @@ struct Remap {
 };
 }  // namespace
 
-std::vector<RecordField> remap_record_fields(const std::vector<RecordField>& fields,
-                                             const std::vector<uint64_t>& table, uint64_t offset) {
-  return map_fields(fields, Remap{table, offset});
-}
-
-std::vector<SchemaNode> remap_node_vec(const std::vector<SchemaNode>& nodes,
-                                       const std::vector<uint64_t>& table, uint64_t offset) {
-  return map_nodes(nodes, Remap{table, offset});
-}
-
-ItemShape remap_item_shape(const ItemShape& shape, const std::vector<uint64_t>& table,
-                           uint64_t offset) {
-  return map_item_shape(shape, Remap{table, offset});
-}
-
 SchemaNode remap_node(const SchemaNode& node, const std::vector<uint64_t>& table, uint64_t offset) {
   ensure_stack();
   const auto remap_constraints = [&](const std::vector<Constraint>& constraints) {

@@ -66,12 +66,6 @@ std::vector<uint64_t> intern_objects(SchemaBuilder& builder, const ConstantsPool
 // A copy of `node` with pool indexes mapped through `table` and definition
 // indexes shifted by `offset`. The argument is only read.
 SchemaNode remap_node(const SchemaNode& node, const std::vector<uint64_t>& table, uint64_t offset);
-ItemShape remap_item_shape(const ItemShape& shape, const std::vector<uint64_t>& table,
-                           uint64_t offset);
-std::vector<RecordField> remap_record_fields(const std::vector<RecordField>& fields,
-                                             const std::vector<uint64_t>& table, uint64_t offset);
-std::vector<SchemaNode> remap_node_vec(const std::vector<SchemaNode>& nodes,
-                                       const std::vector<uint64_t>& table, uint64_t offset);
 void extend_remapped_nodes(std::vector<SchemaNode>& definitions,
                            const std::vector<SchemaNode>& other, const std::vector<uint64_t>& table,
                            uint64_t offset);
