@@ -20,13 +20,10 @@ constexpr uint64_t kMaxRenderDepth = 200;
 
 // What every node of one rendering reads. `visited` holds the definitions
 // being written on the current path from the root; it is empty between calls.
-// `out_of_stack` is set when a node is met with too little native stack left
-// to write it; the text is then abandoned.
 struct RenderContext {
   const ConstantsPool& pool;
   const std::vector<SchemaNode>& definitions;
   absl::flat_hash_set<uint64_t> visited;
-  bool out_of_stack = false;
 };
 
 void render_node(const SchemaNode& node, RenderContext& cx, uint64_t depth, std::string& out);
@@ -171,11 +168,7 @@ void render_ref(uint64_t index, RenderContext& cx, uint64_t depth, std::string& 
 }
 
 void render_node(const SchemaNode& node, RenderContext& cx, uint64_t depth, std::string& out) {
-  if (cx.out_of_stack) return;
-  if (stack_exhausted()) {
-    cx.out_of_stack = true;
-    return;
-  }
+  ensure_stack();
   if (depth > kMaxRenderDepth) {
     out += "...";
     return;
@@ -271,7 +264,6 @@ Result<Ref> repr_impl(const CompiledSchema& schema) {
   RenderContext cx{schema.pool, schema.definitions, {}};
   std::string text;
   render_node(schema.root, cx, 0, text);
-  if (cx.out_of_stack) return stack_exhausted_error();
   // Rendering never fails: a byte sequence that is not UTF-8 (a field name
   // kept as the builder found it) becomes U+FFFD rather than an error.
   return checked(
