@@ -129,10 +129,7 @@ bool json_constraints_pass(const std::vector<Constraint>& constraints, const jso
       PyErr_Clear();  // an unconvertible value meets no constraint, and says nothing
       return false;
     }
-    if (!holds_natively(constraint, obj, ctx) &&
-        !check_constraint(constraint, obj, path, ctx, errors)) {
-      return false;
-    }
+    if (!check_constraint(constraint, obj, path, ctx, errors)) return false;
   }
   return true;
 }
@@ -155,8 +152,7 @@ bool json_constraints_pass(const std::vector<Constraint>& constraints, const jso
   }
   return all_pass(constraints.size(), ctx, [&](size_t i) {
     const Constraint& constraint = constraints[i];
-    return holds_natively(constraint, obj, ctx) ||
-           check_constraint(constraint, obj, path, ctx, errors);
+    return check_constraint(constraint, obj, path, ctx, errors);
   });
 }
 
