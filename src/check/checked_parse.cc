@@ -220,7 +220,6 @@ class TreeFront {
   bool string(const json::StringToken& t) { return !capturing_ || builder().string(t); }
   bool key(const json::StringToken& t) { return !capturing_ || builder().key(t); }
   bool key(const json::StringToken& t, Ref&) { return key(t); }
-  static constexpr bool kSharesKeys = false;
   bool begin_array() { return !capturing_ || builder().begin_array(); }
   bool begin_object() { return !capturing_ || builder().begin_object(); }
   bool end_array() { return !capturing_ || builder().end_array(); }
@@ -261,7 +260,6 @@ class PythonFront {
   bool string(const json::StringToken& t) { return builder_.string(t); }
   bool key(const json::StringToken& t) { return builder_.key(t); }
   bool key(const json::StringToken& t, Ref& shared) { return builder_.key(t, shared); }
-  static constexpr bool kSharesKeys = true;
   bool begin_array() { return builder_.begin_array(); }
   bool begin_object() { return builder_.begin_object(); }
   bool end_array() { return builder_.end_array(); }
@@ -364,9 +362,9 @@ class CheckedParser {
     ScalarTest test;
     bool tested;
     const SchemaNode* node = next_node(test, tested);
-    if (node == nullptr) return refuse();
+    if (node == nullptr) return false;
     if (!tested) test = scalar_test(*node, *ctx_.precompute);
-    return scalar_member(*node, test, value) || refuse();
+    return scalar_member(*node, test, value);
   }
 
   // Hands the key to the front, then directs the value after it: a field's
@@ -392,7 +390,7 @@ class CheckedParser {
       const RecordField& field = fields[i];
       if (frame.fields != nullptr) {
         FieldMemo& memo = frame.fields[i];
-        if (!(Front::kSharesKeys ? front_.key(token, memo.name) : front_.key(token))) return false;
+        if (!front_.key(token, memo.name)) return false;
         frame.next_test = memo.test;
       } else {
         if (!front_.key(token)) return false;
@@ -407,11 +405,11 @@ class CheckedParser {
       return true;
     }
     if (!front_.key(token)) return false;
-    if (record.clauses().empty()) return refuse();
+    if (record.clauses().empty()) return false;
     const Clause& clause = record.clauses().front();
     const ScalarTest key_test = scalar_test(clause.key, *ctx_.precompute);
     if (!scalar_member(clause.key, key_test, text_value(json::Kind::String, name))) {
-      return refuse();
+      return false;
     }
     frame.next = &clause.value;
     frame.next_test = frame.rest_test;
@@ -436,7 +434,7 @@ class CheckedParser {
       ScalarTest unused;
       bool tested;
       const SchemaNode* node = next_node(unused, tested);
-      if (node == nullptr) return refuse();
+      if (node == nullptr) return false;
       Planned planned = plan_container(*node, object);
       const RecordMemo* memo = nullptr;
       if (planned.plan == Plan::Record) {
@@ -445,7 +443,7 @@ class CheckedParser {
       }
       switch (planned.plan) {
         case Plan::Reject:
-          return refuse();
+          return false;
         case Plan::Skip:
           whole_ = nullptr;
           break;
@@ -488,17 +486,15 @@ class CheckedParser {
       if (--opaque_ != 0 || whole_ == nullptr) return true;
       const SchemaNode& node = *whole_;
       whole_ = nullptr;
-      return walk_member(node, front_.finish_whole()) || refuse();
+      return walk_member(node, front_.finish_whole());
     }
     const Frame& frame = frames_.back();
     // A list with too many items was refused at the first one too many.
     const bool complete =
         frame.plan == Plan::Record ? frame.remaining == 0 : frame.count >= frame.items.count;
     frames_.pop_back();
-    return complete || refuse();
+    return complete;
   }
-
-  bool refuse() { return false; }
 
   const SchemaNode& root_;
   const WalkContext& ctx_;

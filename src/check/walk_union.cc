@@ -230,9 +230,6 @@ AtOnce decide_at_once(const SchemaNode& member, ValueRef value, const WalkContex
   return fits ? AtOnce::Unknown : AtOnce::Rejects;
 }
 
-// The first pass: whether some member accepts, the members tried in order,
-// each in Membership mode. Shortcuts skip only members whose tests could
-// call no user code: the calls a walk makes stay the same.
 // Walks the members in order, each in Membership mode, skipping those that
 // `pick` (if any) leaves out of play; true at the first that accepts.
 bool members_accept(const SchemaNode& node, ValueRef value, const WalkContext& ctx, TagPick* pick) {

@@ -87,7 +87,7 @@ std::string repr_text(PyObject* obj) {
   std::string plain;
   if (plain_repr(obj, plain)) {
     // ASCII: a byte is a character.
-    return plain.size() <= 80 ? plain : truncate_text(plain, 80);
+    return truncate_text(plain, 80);
   }
   Ref repr = repr_within_stack(obj);
   if (!repr) {
