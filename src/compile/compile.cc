@@ -246,13 +246,14 @@ Result<bool> is_tuple_subclass(PyObject* cls) {
 }
 
 // obj.name(arg), with `arg` passed as the one argument even when it is a tuple.
-Result<Ref> call_method(PyObject* obj, const char* name, PyObject* arg) {
-  QX_ASSIGN(Ref method, attr(obj, name));
+Result<Ref> call_method(PyObject* obj, PyObject* name, PyObject* arg) {
+  QX_ASSIGN(Ref method, checked(PyObject_GetAttr(obj, name)));
   return checked(PyObject_CallOneArg(method.get(), arg));
 }
 
 Result<Ref> is_dataclass(PyObject* dataclasses, PyObject* obj) {
-  return call_method(dataclasses, "is_dataclass", obj);
+  QX_ASSIGN(Ref name, checked(PyUnicode_FromString("is_dataclass")));
+  return call_method(dataclasses, name.get(), obj);
 }
 
 // The truth of an attribute; false when the lookup or the truth test raises.
@@ -404,9 +405,9 @@ struct TypingValue {
     value.kind = TypingValue::Annotated;
     return value;
   }
-  QX_ASSIGN(Ref origin, call_method(typing, "get_origin", spec));
+  QX_ASSIGN(Ref origin, call_method(typing, names.get_origin.get(), spec));
   if (origin.get() != Py_None) {
-    QX_ASSIGN(value.second, call_method(typing, "get_args", spec));
+    QX_ASSIGN(value.second, call_method(typing, names.get_args.get(), spec));
     if (!PyTuple_Check(value.second.get())) return conversion_error(value.second.get(), "tuple");
     value.first = std::move(origin);
     value.kind = TypingValue::Form;
