@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "absl/container/flat_hash_set.h"
+#include "py/container_items.h"
 #include "py/stack.h"
 
 namespace qx {
@@ -36,56 +37,11 @@ size_t repr_level_cost(PyObject* obj) {
 }
 
 // One container on the path from the measured object down, with the stack
-// its repr needs down to here. Holds its container and its items while
-// they are looked at, so the measure is sound without the interpreter lock.
+// its repr needs down to here.
 struct Level {
-  Ref container;
+  ItemCursor items;
   size_t need = 0;
-  Py_ssize_t pos = 0;
-  Ref iterator;  // sets
-  Ref pending;   // dicts: the value of the key just handed out
 };
-
-// The next item of a level's container (for a dict: key, then value), or
-// null at its end. Only the builtin types' own storage or iterators are
-// read: no Python code runs.
-Ref next_item(Level& level) {
-  if (level.pending) return std::move(level.pending);
-  PyObject* c = level.container.get();
-  if (PyList_Check(c)) {
-    if (level.pos >= PyList_GET_SIZE(c)) return Ref();
-    Ref item = Ref::steal(PyList_GetItemRef(c, level.pos++));
-    if (!item) PyErr_Clear();
-    return item;
-  }
-  if (PyTuple_Check(c)) {
-    if (level.pos >= PyTuple_GET_SIZE(c)) return Ref();
-    return Ref::borrow(PyTuple_GET_ITEM(c, level.pos++));
-  }
-  if (PyDict_Check(c)) {
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    Ref out;
-    Py_BEGIN_CRITICAL_SECTION(c);
-    if (PyDict_Next(c, &level.pos, &key, &value)) {
-      out = Ref::borrow(key);
-      level.pending = Ref::borrow(value);
-    }
-    Py_END_CRITICAL_SECTION();
-    return out;
-  }
-  if (!level.iterator) {
-    PyTypeObject* base = PyFrozenSet_Check(c) ? &PyFrozenSet_Type : &PySet_Type;
-    level.iterator = Ref::steal(base->tp_iter(c));
-    if (!level.iterator) {
-      PyErr_Clear();
-      return Ref();
-    }
-  }
-  Ref item = Ref::steal(PyIter_Next(level.iterator.get()));
-  if (!item) PyErr_Clear();  // a set changed size: its repr will say what it holds
-  return item;
-}
 
 // Whether the native recursion of repr(obj) fits in `room` bytes. A
 // container already on the path is not entered: repr writes it as "[...]".
@@ -93,12 +49,12 @@ bool repr_fits(PyObject* obj, size_t cost, size_t room) {
   if (cost > room) return false;
   std::vector<Level> path;
   absl::flat_hash_set<PyObject*> on_path;
-  path.push_back(Level{Ref::borrow(obj), cost});
+  path.push_back(Level{ItemCursor{Ref::borrow(obj)}, cost});
   on_path.insert(obj);
   while (!path.empty()) {
-    Ref item = next_item(path.back());
+    Ref item = next_item(path.back().items);
     if (!item) {
-      on_path.erase(path.back().container.get());
+      on_path.erase(path.back().items.container.get());
       path.pop_back();
       continue;
     }
@@ -107,7 +63,7 @@ bool repr_fits(PyObject* obj, size_t cost, size_t room) {
     const size_t need = path.back().need + level_cost;
     if (need > room) return false;
     on_path.insert(item.get());
-    path.push_back(Level{std::move(item), need});
+    path.push_back(Level{ItemCursor{std::move(item)}, need});
   }
   return true;
 }
