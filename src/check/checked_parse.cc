@@ -347,7 +347,11 @@ class CheckedParser {
     return &frame.items.node_at(i);
   }
 
+  // Each value walked lives only until the next one takes its memory (a
+  // scalar on the stack, a container in the reused tree, or a Python object
+  // a later duplicate key frees), so the memo forgets the values before it.
   bool walk_member(const SchemaNode& node, ValueRef value) {
+    if (ctx_.memo != nullptr) ctx_.memo->forget_values();
     return walk(node, value, path_, ctx_, errors_) && !*ctx_.stop;
   }
 

@@ -1,11 +1,12 @@
 // A check's memo of walks into recursive definitions, kept only where no user code can run.
 #include "check/memo.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "absl/container/flat_hash_set.h"
-#include "check/dict_items.h"
 #include "check/test_cost.h"
+#include "py/container_items.h"
 
 namespace qx {
 
@@ -16,58 +17,46 @@ bool is_builtin_container(PyObject* obj) {
          PySet_CheckExact(obj) || PyFrozenSet_CheckExact(obj);
 }
 
+enum class ValueShape : uint8_t { Foreign, Tree, Cyclic };
+
 // Whether `root` and everything inside it are exact builtin scalars and
 // containers, whose comparisons, hashes, lengths and reprs are the
-// interpreter's own. Iterative, with each container visited once, so deep
-// and cyclic values cost their size and no native stack.
-bool holds_only_builtins(PyObject* root) {
-  std::vector<Ref> todo;
-  std::vector<Ref> containers;  // keeps what `seen` names alive
-  absl::flat_hash_set<PyObject*> seen;
-  todo.push_back(Ref::borrow(root));
-  while (!todo.empty()) {
-    Ref held = std::move(todo.back());
-    todo.pop_back();
-    PyObject* obj = held.get();
-    if (is_builtin_scalar(obj)) continue;
-    if (!is_builtin_container(obj)) return false;
-    if (!seen.insert(obj).second) continue;
-    if (PyList_CheckExact(obj)) {
-      for (Py_ssize_t i = 0; i < PyList_GET_SIZE(obj); ++i) {
-        Ref item = Ref::steal(PyList_GetItemRef(obj, i));
-        if (!item) {  // shrunk by another thread meanwhile
-          PyErr_Clear();
-          break;
-        }
-        todo.push_back(std::move(item));
-      }
-    } else if (PyTuple_CheckExact(obj)) {
-      for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(obj); ++i) {
-        todo.push_back(Ref::borrow(PyTuple_GET_ITEM(obj, i)));
-      }
-    } else if (PyDict_CheckExact(obj)) {
-      Py_ssize_t pos = 0;
-      DictItem item;
-      while (item.next(obj, pos)) {
-        todo.push_back(Ref::borrow(item.key()));
-        todo.push_back(Ref::borrow(item.value()));
-      }
-    } else {
-      // The exact set types iterate without hashing or comparing elements.
-      Ref iterator = Ref::steal(PyObject_GetIter(obj));
-      while (iterator) {
-        Ref element = Ref::steal(PyIter_Next(iterator.get()));
-        if (!element) break;
-        todo.push_back(std::move(element));
-      }
-      if (PyErr_Occurred()) {
-        PyErr_Clear();
-        return false;
-      }
+// interpreter's own (Foreign if not), and whether some container holds
+// itself. A depth-first search that keeps each container it has met, so
+// deep values cost their size and no native stack, and addresses stay
+// unique while they are compared.
+ValueShape builtin_shape(PyObject* root) {
+  if (is_builtin_scalar(root)) return ValueShape::Tree;
+  if (!is_builtin_container(root)) return ValueShape::Foreign;
+  std::vector<ItemCursor> path;
+  std::vector<Ref> finished;  // keeps what `done` names alive
+  absl::flat_hash_set<PyObject*> on_path;
+  absl::flat_hash_set<PyObject*> done;
+  bool cyclic = false;
+  path.push_back(ItemCursor{Ref::borrow(root)});
+  on_path.insert(root);
+  while (!path.empty()) {
+    Ref item = next_item(path.back());
+    if (!item) {
+      PyObject* container = path.back().container.get();
+      on_path.erase(container);
+      done.insert(container);
+      finished.push_back(std::move(path.back().container));
+      path.pop_back();
+      continue;
     }
-    containers.push_back(std::move(held));
+    PyObject* obj = item.get();
+    if (is_builtin_scalar(obj)) continue;
+    if (!is_builtin_container(obj)) return ValueShape::Foreign;
+    if (on_path.contains(obj)) {
+      cyclic = true;
+      continue;
+    }
+    if (done.contains(obj)) continue;
+    on_path.insert(obj);
+    path.push_back(ItemCursor{std::move(item)});
   }
-  return true;
+  return cyclic ? ValueShape::Cyclic : ValueShape::Tree;
 }
 
 }  // namespace
@@ -78,9 +67,17 @@ WalkMemo::WalkMemo(PyObject* root, const CompiledSchema& schema, const Precomput
 
 void WalkMemo::open(const RecursionGuard& guard) {
   if (state_ != State::Unasked) return;
-  state_ =
-      possible_ && (root_ == nullptr || holds_only_builtins(root_)) ? State::Open : State::Closed;
-  if (state_ != State::Open) return;
+  state_ = State::Closed;
+  if (!possible_) return;
+  if (root_ != nullptr) {
+    const ValueShape shape = builtin_shape(root_);
+    if (shape == ValueShape::Foreign) return;
+    whole_guard_ = shape == ValueShape::Cyclic;
+  }
+  state_ = State::Open;
+  levels_.resize(kMaxRecursion);
+  if (!whole_guard_) return;
+  names_.resize(kMaxRecursion);
   uint32_t below = 0;
   for (size_t i = 0; i < guard.size(); ++i) {
     below = name(below, guard.active[i]);
@@ -94,6 +91,10 @@ void WalkMemo::note_waste(uint64_t visits, const RecursionGuard& guard) {
   if (waste_ >= kWasteBeforeOpening) open(guard);
 }
 
+void WalkMemo::forget_values() {
+  if (!entries_.empty()) entries_.clear();
+}
+
 uint32_t WalkMemo::name(uint32_t below, RecursionGuard::Pair pair) {
   // Names start at 1: 0 is the empty guard.
   auto [it, added] = steps_.try_emplace(Step{below, pair}, 0);
@@ -101,36 +102,86 @@ uint32_t WalkMemo::name(uint32_t below, RecursionGuard::Pair pair) {
   return it->second;
 }
 
-bool WalkMemo::recall(const RecursionGuard& guard, WalkMode mode, const Path& path,
-                      ErrorList& errors, bool& verdict) {
-  const size_t depth = guard.size();
-  const uint32_t below = depth > 1 ? names_[depth - 2] : 0;
-  names_[depth - 1] = name(below, guard.active[depth - 1]);
-  firsts_[depth - 1] = errors.size();
-  auto hit = entries_.find(key(names_[depth - 1], mode));
-  if (hit == entries_.end()) return false;
-  verdict = hit->second.verdict;
-  for (const ErrorRecord& record : hit->second.records) {
-    ErrorRecord copy{path, record.expected, record.value, record.code};
-    copy.path.insert(copy.path.end(), record.path.begin(), record.path.end());
-    errors.push_back(std::move(copy));
+// The key of the walk on the guard's top pair; false when it cannot be
+// named (a definition past what the key's bits hold).
+bool WalkMemo::name_walk(const RecursionGuard& guard, ValueRef value, WalkMode mode, Key& key) {
+  const size_t size = guard.size();
+  const RecursionGuard::Pair own = guard.active[size - 1];
+  key.mode = mode;
+  if (whole_guard_) {
+    names_[size - 1] = name(size > 1 ? names_[size - 2] : 0, own);
+    key.name = names_[size - 1];
+    return true;
+  }
+  constexpr uint64_t kBits = 2 * 64;
+  if (own.definition >= kBits) return false;
+  key.identity = value.identity();
+  key.name = own.definition;
+  for (size_t i = 0; i + 1 < size; ++i) {
+    const RecursionGuard::Pair& pair = guard.active[i];
+    if (pair.identity != key.identity) continue;
+    if (pair.definition >= kBits) return false;
+    key.on_value[pair.definition / 64] |= uint64_t{1} << (pair.definition % 64);
   }
   return true;
 }
 
-void WalkMemo::remember(const RecursionGuard& guard, WalkMode mode, bool verdict,
-                        const ErrorList& errors, size_t depth) {
-  const size_t first = firsts_[guard.size() - 1];
-  Entry entry{verdict, {}};
-  entry.records.reserve(errors.size() - first);
-  for (size_t i = first; i < errors.size(); ++i) {
+bool WalkMemo::recall(RecursionGuard& guard, ValueRef value, WalkMode mode, const Path& path,
+                      ErrorList& errors, bool& verdict) {
+  const size_t size = guard.size();
+  Level& level = levels_[size - 1];
+  level.key = Key{};
+  level.kept = name_walk(guard, value, mode, level.key);
+  if (level.kept) {
+    auto hit = entries_.find(level.key);
+    if (hit != entries_.end()) {
+      for (const Entry& entry : hit->second) {
+        if (!answers_alike(entry, size)) continue;
+        verdict = entry.verdict;
+        for (const ErrorRecord& record : entry.records) {
+          ErrorRecord copy{path, record.expected, record.value, record.code};
+          copy.path.insert(copy.path.end(), record.path.begin(), record.path.end());
+          errors.push_back(std::move(copy));
+        }
+        // What the walk did to the guard, the walks around it must learn.
+        guard.peak = std::max<uint32_t>(guard.peak, static_cast<uint32_t>(size) + entry.height);
+        if (entry.refused) ++guard.refusals;
+        return true;
+      }
+    }
+  }
+  level.value = value.is_json() ? Ref() : Ref::borrow(value.obj);
+  level.first = errors.size();
+  level.peak = guard.peak;
+  level.refusals = guard.refusals;
+  guard.peak = static_cast<uint32_t>(size);
+  return false;
+}
+
+void WalkMemo::finish(RecursionGuard& guard, bool keep, bool verdict, const ErrorList& errors,
+                      size_t depth) {
+  const size_t size = guard.size();
+  Level& level = levels_[size - 1];
+  const uint32_t peak = guard.peak;
+  guard.peak = std::max(level.peak, peak);
+  Ref value = std::move(level.value);
+  if (!keep || !level.kept) return;
+  Entry entry{static_cast<uint32_t>(size),
+              peak - static_cast<uint32_t>(size),
+              guard.refusals != level.refusals || whole_guard_,
+              verdict,
+              {},
+              std::move(value)};
+  entry.records.reserve(errors.size() - level.first);
+  for (size_t i = level.first; i < errors.size(); ++i) {
     const ErrorRecord& record = errors[i];
     if (record.path.size() < depth) return;  // not made below this walk: keep no entry
     entry.records.push_back(
         ErrorRecord{Path(record.path.begin() + static_cast<ptrdiff_t>(depth), record.path.end()),
                     record.expected, record.value, record.code});
   }
-  entries_.insert_or_assign(key(names_[guard.size() - 1], mode), std::move(entry));
+  std::vector<Entry>& kept = entries_[level.key];
+  kept.push_back(std::move(entry));
 }
 
 }  // namespace qx

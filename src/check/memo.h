@@ -4,19 +4,28 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "absl/container/flat_hash_map.h"
 #include "check/precompute.h"
 #include "check/walk.h"
+#include "py/ref.h"
 #include "schema/compiled_schema.h"
+
+// A build with QX_EAGER_MEMO set opens the memo at a check's first walk into
+// a definition, so that the whole suite runs through it.
+#ifndef QX_EAGER_MEMO
+#define QX_EAGER_MEMO 0
+#endif
 
 namespace qx {
 
-// The walks of one Collect or FailFast check into recursive definitions,
-// keyed by everything their outcome depends on, so that a union's error pass
-// and a record's explaining pass, which walk again what the first pass
-// walked, each pay for a subtree once: without it a tree of unions of records
-// costs time exponential in its depth.
+// The walks of one check into recursive definitions, keyed by everything
+// their outcome depends on, so that a union's error pass and a record's
+// explaining pass, which walk again what the first pass walked, and a union
+// whose members reach one value through several chains of definitions, each
+// pay for a subtree once: without it such checks cost time exponential in
+// the value's depth.
 //
 // A walk's outcome depends on the node, the value, the mode and the
 // recursion guard's active pairs (which decide "recursion_loop" and
@@ -24,39 +33,62 @@ namespace qx {
 // __eq__, a predicate or a repr may change a value already walked, and every
 // call it makes must happen again on a second walk. So the memo opens only
 // for a check whose schema calls no user code on builtin values and whose
-// value is builtin throughout, and the guard's pairs, bottom to top, are
-// named by one interned number, so that an entry is reused under exactly the
-// guard it was made under, recursion events included.
+// value is builtin throughout.
+//
+// Which of the guard's pairs matter depends on the value's shape:
+// - Where no container holds itself (every parsed document, most Python
+//   values), a walk below a value meets only that value and what it holds,
+//   none of which is a container around it: of the active pairs only those
+//   on the value itself can be met again. Beyond those, the guard counts
+//   only through its size, and only if a pair is refused at the limit: a
+//   walk that stayed `height` pairs below the limit answers alike under any
+//   size that keeps it there. So an entry is named by the value, the
+//   definition, the mode and the definitions active on the value itself.
+// - Where a container holds itself, any active pair may be met again: an
+//   entry is named by the whole guard, bottom to top, as one interned number.
+//
+// A value is named by its address, so every value an entry names is kept
+// alive by the memo for the whole check, or, for the values a checked parse
+// makes one at a time, forgotten when the next one is walked.
 //
 // The memo stays closed, costing nothing, until walking again is likely:
 // when a check starts explaining a failure, or when union members that
 // failed had walked far into recursive definitions before failing.
 class WalkMemo {
  public:
-  // `root` is the Python value under check, or null for a parsed JSON
-  // document, which holds builtin values only.
+  // `root` is the Python value under check, or null for parsed JSON, which
+  // holds builtin values only and no cycle.
   WalkMemo(PyObject* root, const CompiledSchema& schema, const Precompute& precompute);
 
   // Decides, once, whether this check may memoise.
   void open(const RecursionGuard& guard);
-  bool is_open() const { return state_ == State::Open; }
+  // Whether walks starting now are remembered.
+  bool in_use(const RecursionGuard& guard) {
+    if (QX_EAGER_MEMO) open(guard);
+    return state_ == State::Open;
+  }
   // A union member failed after `visits` walks into definitions below its
   // own; the memo opens once such wasted walks add up.
   void note_waste(uint64_t visits, const RecursionGuard& guard);
+  // The values walked so far are gone (a checked parse hands the walk each
+  // value in memory that the next one reuses): no entry may name them.
+  void forget_values();
 
-  // Names the guard just pushed (its top pair is the walk's own) and, when
-  // that walk in `mode` was made before under the same guard, appends its
-  // records under `path` and gives its verdict; false when there is none.
-  bool recall(const RecursionGuard& guard, WalkMode mode, const Path& path, ErrorList& errors,
-              bool& verdict);
-  // Remembers the walk that recall() did not find, before its pair is
-  // popped: its verdict and the records it appended, whose paths all begin
-  // with the `depth` segments of the walk's path.
-  void remember(const RecursionGuard& guard, WalkMode mode, bool verdict, const ErrorList& errors,
-                size_t depth);
+  // Called when a walk of `value` into the definition of the guard's top
+  // pair begins. When that walk was made before under a guard that answers
+  // alike, appends its records under `path`, sets `verdict` and returns
+  // true; otherwise returns false, and finish() must follow the walk.
+  bool recall(RecursionGuard& guard, ValueRef value, WalkMode mode, const Path& path,
+              ErrorList& errors, bool& verdict);
+  // Ends the walk that recall() did not find, before its pair is popped,
+  // keeping it when `keep`: its verdict and the records it appended, whose
+  // paths all begin with the `depth` segments of the walk's path.
+  void finish(RecursionGuard& guard, bool keep, bool verdict, const ErrorList& errors,
+              size_t depth);
 
  private:
   enum class State : uint8_t { Unasked, Open, Closed };
+
   struct Step {
     uint32_t below;
     RecursionGuard::Pair pair;
@@ -66,28 +98,53 @@ class WalkMemo {
       return H::combine(std::move(h), s.below, s.pair.identity, s.pair.definition);
     }
   };
+  struct Key {
+    uint64_t identity = 0;      // the value; 0 where `name` names the whole guard
+    uint64_t on_value[2] = {};  // definitions active on the value itself, a bit each
+    uint64_t name = 0;          // the definition, or the guard's name
+    WalkMode mode = WalkMode::Collect;
+    bool operator==(const Key&) const = default;
+    template <class H>
+    friend H AbslHashValue(H h, const Key& k) {
+      return H::combine(std::move(h), k.identity, k.on_value[0], k.on_value[1], k.name, k.mode);
+    }
+  };
   struct Entry {
+    uint32_t size;    // the guard's size under which the walk was made
+    uint32_t height;  // how many pairs above `size` the guard held at most
+    bool refused;     // a pair was refused at the limit: holds at `size` only
     bool verdict;
     ErrorList records;  // paths relative to the walk's own path
+    Ref value;          // keeps the named value's address its own
   };
-
-  uint32_t name(uint32_t below, RecursionGuard::Pair pair);
-  static uint64_t key(uint32_t name, WalkMode mode) {
-    return (static_cast<uint64_t>(name) << 2) | static_cast<uint64_t>(mode);
-  }
+  // A walk under way that recall() did not find.
+  struct Level {
+    bool kept = false;  // whether the walk can be remembered
+    Key key;
+    Ref value;
+    size_t first = 0;   // where its records begin
+    uint32_t peak = 0;  // the guard's peak before it
+    uint64_t refusals = 0;
+  };
 
   static constexpr uint64_t kWasteBeforeOpening = 64;
 
+  uint32_t name(uint32_t below, RecursionGuard::Pair pair);
+  bool name_walk(const RecursionGuard& guard, ValueRef value, WalkMode mode, Key& key);
+  static bool answers_alike(const Entry& entry, size_t size) {
+    return entry.refused ? entry.size == size : size + entry.height <= kMaxRecursion;
+  }
+
   PyObject* root_;
   bool possible_;
+  bool whole_guard_ = false;  // the value holds itself somewhere
   State state_ = State::Unasked;
   uint64_t waste_ = 0;
-  // names_[i] names the guard's bottom i + 1 pairs, valid while open;
-  // firsts_[i] is where the records of the walk under that pair begin.
-  uint32_t names_[kMaxRecursion];
-  size_t firsts_[kMaxRecursion];
+  // Whole-guard naming: names_[i] names the guard's bottom i + 1 pairs.
+  std::vector<uint32_t> names_;
   absl::flat_hash_map<Step, uint32_t> steps_;
-  absl::flat_hash_map<uint64_t, Entry> entries_;
+  std::vector<Level> levels_;  // by guard position, while open
+  absl::flat_hash_map<Key, std::vector<Entry>> entries_;
 };
 
 }  // namespace qx

@@ -158,9 +158,9 @@ bool json_constraints_pass(const std::vector<Constraint>& constraints, const jso
 
 // A recursive definition, under the guard: a value met again inside its own
 // definition is a cycle, and the active pairs never exceed kMaxRecursion.
-// Where the check keeps a memo, a walk made before under the same guard is
-// taken from it; a memo opened during this walk (by a failure below it)
-// names this guard only from then on, so the walk is not remembered.
+// Where the check keeps a memo, a walk made before under a guard that
+// answers alike is taken from it; a memo opened during this walk (by a
+// failure below it) learns of it only from then on, so it is not remembered.
 [[gnu::noinline]] bool walk_ref(const SchemaNode& node, ValueRef value, Path& path,
                                 const WalkContext& ctx, ErrorList& errors) {
   const RecursionGuard::Pair pair{value.identity(), node.index};
@@ -175,12 +175,10 @@ bool json_constraints_pass(const std::vector<Constraint>& constraints, const jso
   }
   bool verdict = false;
   if (node.index < ctx.definitions->size()) {
-    WalkMemo* memo = ctx.memo != nullptr && ctx.memo->is_open() ? ctx.memo : nullptr;
-    if (memo == nullptr || !memo->recall(guard, ctx.mode, path, errors, verdict)) {
+    WalkMemo* memo = ctx.memo != nullptr && ctx.memo->in_use(guard) ? ctx.memo : nullptr;
+    if (memo == nullptr || !memo->recall(guard, value, ctx.mode, path, errors, verdict)) {
       verdict = walk((*ctx.definitions)[node.index], value, path, ctx, errors);
-      if (memo != nullptr && !*ctx.stop) {
-        memo->remember(guard, ctx.mode, verdict, errors, path.size());
-      }
+      if (memo != nullptr) memo->finish(guard, !*ctx.stop, verdict, errors, path.size());
     }
   }
   guard.erase_last();

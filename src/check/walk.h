@@ -39,9 +39,13 @@ struct RecursionGuard {
   }
   // False when the guard is full (the pair is then not inserted).
   bool insert(Pair pair) {
-    if (count == kMaxRecursion) return false;
+    if (count == kMaxRecursion) {
+      ++refusals;
+      return false;
+    }
     active[count++] = pair;
     ++entered;
+    if (count > peak) peak = static_cast<uint32_t>(count);
     return true;
   }
   // Pairs leave in the reverse order of their insertion.
@@ -52,7 +56,9 @@ struct RecursionGuard {
   // filling 2 KiB would cost every check more than its walk.
   Pair active[kMaxRecursion];
   size_t count = 0;
-  uint64_t entered = 0;  // pairs ever inserted: the check's walks into definitions
+  uint64_t entered = 0;   // pairs ever inserted: the check's walks into definitions
+  uint64_t refusals = 0;  // pairs refused at the limit
+  uint32_t peak = 0;      // the most pairs held at once, since the memo last reset it
 };
 
 // The first fatal exception of one check.
