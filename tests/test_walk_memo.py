@@ -1,0 +1,275 @@
+"""The memo of walks into recursive definitions: every entry answers as the plain walk does,
+and chains of definitions cost time linear in the value's depth.
+
+The plain walk is the same check with the value's outermost container replaced by an
+instance of a subclass that overrides nothing: the walk reads it as its base type, while the
+memo, which opens only for values built of exact builtin types, stays closed. The test build
+that opens the memo at a check's first walk runs these on every example; the other build opens
+it once enough walks were wasted, which the repeated shapes below bring about."""
+
+import json
+import re
+import subprocess
+import sys
+from typing import Annotated, Literal
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from quendrix import ValidationError, Validator, recursive, union
+
+
+class PlainList(list):
+    pass
+
+
+class PlainDict(dict):
+    pass
+
+
+def plain(value):
+    """The value as the walk reads it, in a form that keeps the memo closed."""
+    if isinstance(value, list):
+        return PlainList(value)
+    if isinstance(value, dict):
+        return PlainDict(value)
+    return [value]  # callers wrap scalars in a list schema of their own
+
+
+def records(call):
+    try:
+        result = call()
+    except ValidationError as e:
+        return [(r["code"], r["path"], r["expected"], r["value"]) for r in e.errors]
+    return ("ok", result)
+
+
+def python_outcomes(validator, value):
+    return {
+        "is_valid": validator.is_valid(value),
+        "validate": records(lambda: validator.validate(value)),
+        "fail_fast": records(lambda: validator.validate(value, fail_fast=True)),
+    }
+
+
+def assert_agrees(validator, value, text=None):
+    """Every entry on `value` (and on `text`, a document of it) answers as the plain walk."""
+    expected = python_outcomes(validator, plain(value))
+    assert python_outcomes(validator, value) == expected
+    if text is None:
+        return
+    assert validator.is_valid_json(text) == expected["is_valid"]
+    assert validator.is_valid_json(text.encode()) == expected["is_valid"]
+    for entry in ("validate_json", "load"):
+        for fail_fast in (False, True):
+            got = records(lambda: getattr(validator, entry)(text, fail_fast=fail_fast))
+            want = expected["fail_fast" if fail_fast else "validate"]
+            if got[0] == "ok" and want[0] == "ok":
+                if entry == "load":
+                    assert got[1] == json.loads(text)
+                continue
+            assert got == want
+
+
+# ---- Chains of recursive definitions ----------------------------------------------------
+
+
+def chain(leaves, extra=None):
+    """union(<the definition below>, list[self], <a leaf>) for each leaf in turn, the first
+    without a definition below; `extra(self)` adds a member to each."""
+    v = None
+    for leaf in leaves:
+
+        def body(s, below=v, leaf=leaf):
+            members = [] if below is None else [below]
+            members += [list[s], leaf]
+            if extra is not None:
+                members.append(extra(s))
+            return union(*members)
+
+        v = recursive(body)
+    return v
+
+
+E = chain([Literal[1]])
+F = recursive(lambda f: union(E, list[f], Literal[2]))
+G = recursive(lambda g: union(F, list[g], Literal[3]))
+K = recursive(lambda k: union(F, list[k], Annotated[str, re.compile(r"k\d+")]))
+T = recursive(lambda t: union(Literal["a"], list[t]))
+S = recursive(lambda s: union(list[T], list[union(T, Literal["b"])], Literal["a"]))
+
+
+def nested(value, depth):
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
+# Shapes in which values met one after the other by the parser, or freed and made again,
+# were taken for each other: each is a non-member the plain walk refuses.
+CASES = [
+    ("scalars", Validator(list[G]), [3] * 65 + [4]),
+    ("keys", Validator(dict[K, int]), {**{f"k{i}": 1 for i in range(70)}, "bad": 1}),
+    ("containers", Validator(list[S]), [[nested("a", 63), "b"], ["a"], [5]]),
+    ("values", Validator(dict[str, K]), {**{f"x{i}": "k0" for i in range(70)}, "y": "zz"}),
+]
+
+
+class TestValuesAreNotTakenForOthers:
+    @pytest.mark.parametrize("name, validator, value", CASES, ids=[c[0] for c in CASES])
+    def test_every_entry_refuses(self, name, validator, value):
+        assert not validator.is_valid(plain(value))
+        assert_agrees(validator, value, json.dumps(value))
+
+    def test_a_freed_duplicate_does_not_lend_its_verdict(self):
+        # The first "a" of the odd object is built, walked and freed when the second
+        # replaces it; the objects that follow may take its memory.
+        v = Validator(list[dict[str, K]])
+        items = ['{"a":"k0"}'] * 70 + ['{"a":"k1","a":"k2"}', '{"a":"zz"}', '{"a":"k3"}']
+        text = "[" + ",".join(items) + "]"
+        value = json.loads(text)
+        assert_agrees(v, value, text)
+        with pytest.raises(ValidationError) as raised:
+            v.load(text)
+        assert raised.value.errors[0]["path"][:2] == (71, "a")
+
+
+# ---- Generated schemas and values ---------------------------------------------------------
+
+LEAVES = [Literal[1], Literal[2], Literal["a"], Literal["b"], int, str, None]
+EXTRAS = [
+    None,
+    lambda s: dict[str, s],
+    lambda s: Annotated[str, re.compile(r"k\d")],
+    lambda s: {"t": Literal["x"], "c": list[s]},
+]
+
+
+@st.composite
+def chains(draw):
+    leaves = draw(st.lists(st.sampled_from(LEAVES), min_size=1, max_size=4))
+    extra = draw(st.sampled_from(EXTRAS))
+    inner = chain(leaves, extra)
+    outer = draw(st.sampled_from(["list", "dict", "bare", "self"]))
+    if outer == "list":
+        return Validator(list[inner])
+    if outer == "dict":
+        return Validator(dict[inner if extra is EXTRAS[2] else str, inner])
+    if outer == "self":
+        # Nested definitions that reach one another on the same value.
+        return recursive(lambda s: recursive(lambda t: union(s, list[t], inner)))
+    return inner
+
+
+scalars = st.sampled_from([1, 2, 3, "a", "b", "k1", "x", None, True, 2.5])
+
+trees = st.recursive(
+    scalars,
+    lambda inner: st.one_of(
+        st.lists(inner, max_size=3),
+        st.dictionaries(st.sampled_from(["a", "k1", "t", "c", "zz"]), inner, max_size=3),
+    ),
+    max_leaves=10,
+)
+
+
+@st.composite
+def repeated(draw):
+    """Many equal items and one odd one: the items before it waste enough walks to open the
+    memo, and each takes the place in memory of the one before."""
+    item = draw(scalars | trees)
+    odd = draw(scalars | trees)
+    count = draw(st.integers(60, 80))
+    at = draw(st.integers(0, count))
+    if draw(st.booleans()):
+        items = [item] * count
+        items.insert(at, odd)
+        return items
+    value = {f"k{i}": item for i in range(count)}
+    value[draw(st.sampled_from(["a", "k1", "zz"]))] = odd
+    return value
+
+
+@st.composite
+def deep(draw):
+    return nested(draw(trees), draw(st.integers(1, 40)))
+
+
+SETTINGS = settings(max_examples=150, deadline=None, suppress_health_check=list(HealthCheck))
+
+
+class TestAgreesWithPlainWalk:
+    @SETTINGS
+    @given(chains(), st.one_of(repeated(), deep(), st.lists(trees, max_size=4)))
+    def test_every_entry(self, validator, value):
+        assert_agrees(validator, value, json.dumps(value))
+
+    @SETTINGS
+    @given(chains(), repeated(), st.sampled_from(["a", "k1", "zz"]), scalars, scalars)
+    def test_repeated_keys_in_documents(self, validator, value, key, first, last):
+        # Only the last occurrence of a key counts, on every road.
+        if not isinstance(value, dict):
+            value = {"k0": value}
+        body = json.dumps(value)[1:-1]
+        text = "{" + f"{json.dumps(key)}: {json.dumps(first)}, {body}, {json.dumps(key)}: "
+        text += json.dumps(last) + "}"
+        assert_agrees(validator, json.loads(text), text)
+
+    @SETTINGS
+    @given(chains(), trees, st.integers(1, 3))
+    def test_values_holding_themselves(self, validator, value, copies):
+        # A container that holds itself is met again through its own items: the walk
+        # refuses it with "recursion_loop", and the memo must not answer for it otherwise.
+        # The plain value is built alike around a list of the subclass.
+        def build(kind):
+            cyclic = kind([value])
+            cyclic.extend([cyclic] * copies)
+            return cyclic, {"a": cyclic, "c": [cyclic, value]}
+
+        for fast, slow in zip(build(list), build(PlainList)):
+            assert python_outcomes(validator, fast) == python_outcomes(validator, slow)
+
+
+# ---- Cost -------------------------------------------------------------------------------
+
+# Six definitions, each a union of the one below, a list of itself and a literal: a walk that
+# names a value by the whole chain of definitions that led to it walks each value once per
+# chain, some depth^6 times; 30 levels then take seconds to hours in every entry.
+CHAIN_SCRIPT = r"""
+import json, sys
+from typing import Literal
+import quendrix as q
+
+depth = int(sys.argv[1])
+v = q.recursive(lambda s: q.union(list[s], Literal[1]))
+for i in range(2, 7):
+    v = q.recursive(lambda s, below=v, i=i: q.union(below, list[s], Literal[i]))
+text = "[" * depth + '"x"' + "]" * depth
+value = json.loads(text)
+
+def fails(call):
+    try:
+        call()
+    except q.ValidationError as e:
+        return len(e.errors)
+    return 0
+
+print(json.dumps([v.is_valid(value), v.is_valid_json(text), fails(lambda: v.validate(value)),
+                  fails(lambda: v.validate_json(text)), fails(lambda: v.load(text))]))
+"""
+
+
+class TestChainCost:
+    @pytest.mark.parametrize("depth", [30, 60])
+    def test_chain_of_definitions(self, depth):
+        done = subprocess.run(
+            [sys.executable, "-c", CHAIN_SCRIPT, str(depth)],
+            capture_output=True,
+            text=True,
+            timeout=60,
+        )
+        assert done.returncode == 0, done.stderr
+        is_valid, is_valid_json, *failed = json.loads(done.stdout)
+        assert not is_valid and not is_valid_json
+        assert all(n >= 1 for n in failed)
