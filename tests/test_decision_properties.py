@@ -7,6 +7,7 @@ from typing import Annotated, Any, Literal
 from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
+import enum_cases
 import quendrix as q
 from quendrix import Validator as V
 
@@ -179,3 +180,41 @@ class TestSoundness:
             event("contradiction proven")
             for value in drawn_values(data, a):
                 assert not both.is_valid(value), value
+
+
+def enum_values():
+    """Every object of the test enums: members, aliases, members made on demand, equal twins."""
+    values = [m for cls in enum_cases.PLAIN + enum_cases.HOOKED for m in cls.__members__.values()]
+    values += enum_cases.MADE_ON_DEMAND + [v for pair in enum_cases.EQUAL_TWINS for v in pair]
+    return values
+
+
+def right_sides(member):
+    """Schemas a member literal may be asked to fit, none holding it by its own structure."""
+    cls = type(member)
+    name = member._name_
+    return [
+        cls, Any, int, str, float,
+        Annotated[cls, enum_cases.is_member(member)],
+        Annotated[cls, lambda x: x._name_ == name],
+        Annotated[int, lambda x: type(x) is cls],
+        q.complement(Literal[enum_cases.Color.BLUE]),
+    ]
+
+
+class TestEnumLiterals:
+    def test_every_proof_holds_for_every_equal_object(self):
+        values = enum_values()
+        proven = set()
+        for member in values:
+            left = V(Literal[member])
+            for b in right_sides(member):
+                if not left.is_subtype_of(b):
+                    continue
+                proven.add(type(member))
+                right = V(b)
+                for value in values + [0, 1, 8, "a", 0.0, -0.0, 0.5]:
+                    if left.is_valid(value):
+                        assert right.is_valid(value), (member, b, value)
+        # Not vacuous: each plain class has proofs to check.
+        assert set(enum_cases.PLAIN) <= proven

@@ -13,6 +13,16 @@ from typing import Annotated, Any, Literal, NotRequired, TypedDict
 import pytest
 
 import quendrix as q
+from enum_cases import (
+    EQUAL_TWINS,
+    Bits,
+    Color,
+    Letter,
+    Num,
+    Perm,
+    Signed,
+    is_member,
+)
 from quendrix import Validator as V
 from quendrix import complement, intersection, recursive, union
 
@@ -367,6 +377,60 @@ class TestLiteralsStandForTheirEquals:
     )
     def test_interchangeable_equals_keep_their_proofs(self, a, b):
         assert V(a).is_subtype_of(b) is True
+
+
+class TestEnumMembersStandAlone:
+    """A member is its class's only value equal to it, unless a hook of the class's own says otherwise."""
+
+    @pytest.mark.parametrize(
+        "member, b",
+        [
+            (Color.RED, Color),
+            (Color.RED, Any),
+            (Num.ONE, int),
+            (Num.ONE, Annotated[Num, is_member(Num.UNO)]),  # UNO is an alias of ONE
+            (Color.CRIMSON, Annotated[Color, is_member(Color.RED)]),  # the same object
+            (Letter.A, str),
+            (Letter.A, Annotated[Letter, is_member(Letter.A)]),
+            (Perm.R | Perm.W, Annotated[Perm, is_member(Perm(3))]),
+            (Bits.R | Bits.W, int),
+            (Bits(8), Annotated[Bits, is_member(Bits(8))]),
+            (Signed.ZERO, Annotated[float, positive_sign]),  # -0.0 is the same member
+            (Signed.HALF, float),
+        ],
+    )
+    def test_member_proves_its_literal(self, member, b):
+        assert V(Literal[member]).is_subtype_of(b) is True
+        assert V(Literal[member]).is_equivalent(intersection(Literal[member], b)) is True
+
+    @pytest.mark.parametrize("twin, other", EQUAL_TWINS)
+    def test_equal_twin_leaves_the_literal_unproven(self, twin, other):
+        only_twin = Annotated[object, is_member(twin)]
+        assert V(Literal[twin]).is_valid(other) and not V(only_twin).is_valid(other)
+        assert V(Literal[twin]).is_subtype_of(only_twin) is False
+        # The same question of a plain member with the same base is proven.
+        plain = Num.ONE if isinstance(twin, int) else Color.RED
+        assert V(Literal[plain]).is_subtype_of(Annotated[object, is_member(plain)]) is True
+
+    @pytest.mark.parametrize(
+        "stranger, member, b",
+        [
+            (0.0, Signed.ZERO, Annotated[float, positive_sign]),
+            (-0.0, Signed.ZERO, Annotated[float, lambda x: repr(x) != "0.0"]),
+            (ANY_EQUAL, Color.RED, Annotated[object, lambda x: x is ANY_EQUAL or x is Color.RED]),
+        ],
+    )
+    def test_strangers_stay_unproven_beside_a_member(self, stranger, member, b):
+        assert V(Literal[stranger]).is_subtype_of(b) is False
+        assert V(Literal[member]).is_subtype_of(b) is True
+
+    @pytest.mark.parametrize(
+        "member, plain", [(Num.ONE, 1), (Letter.A, "a"), (Bits(8), 8), (Signed.HALF, 0.5)]
+    )
+    def test_member_and_its_plain_value_stay_apart(self, member, plain):
+        assert V(Literal[member]).is_subtype_of(type(plain)) is True
+        assert V(Literal[plain]).is_subtype_of(Literal[member]) is False
+        assert V(Literal[member]).is_subtype_of(Literal[plain]) is False
 
 
 class TestPythonFailuresStayInside:

@@ -1,6 +1,7 @@
 // The Python-backed leaf oracle: class relations, constant order, integer gaps, literal membership.
 #include "algebra/oracle.h"
 
+#include "algebra/enum_member.h"
 #include "check/precompute.h"
 #include "check/walk.h"
 #include "py/once_cell.h"
@@ -13,11 +14,13 @@ namespace {
 // pooled one, yet the walk sees the pooled value alone. Its verdict speaks for
 // the whole set only where equal values of that type are interchangeable:
 // frozenset({1.0}) also holds frozenset({1}), and 0.0 also holds -0.0, which a
-// predicate can tell apart. Elsewhere a yes and a no are equally unfounded.
+// predicate can tell apart; an enum member is the set's only value where its
+// class keeps one member per equal value. Elsewhere a yes and a no are
+// equally unfounded.
 bool speaks_for_its_equals(PyObject* literal) {
   if (PyFloat_CheckExact(literal)) return PyFloat_AS_DOUBLE(literal) != 0.0;
   return PyLong_CheckExact(literal) || PyBool_Check(literal) || PyUnicode_CheckExact(literal) ||
-         PyBytes_CheckExact(literal) || literal == Py_None;
+         PyBytes_CheckExact(literal) || literal == Py_None || is_sole_equal_enum_member(literal);
 }
 
 // Drops whatever exception a failed C API call left pending: a decision

@@ -1,0 +1,21 @@
+// Enum members as literals: whether a member is the one value of its class equal to it.
+#pragma once
+
+#include <Python.h>
+
+namespace qx {
+
+// True when `value` is an enum member that no other object of its exact type
+// compares equal to, so the walk of that one value speaks for its literal:
+// the class compares by identity, or by the content of a builtin scalar whose
+// members the enum machinery keeps one per content (an alias is the same
+// object, a flag combination is made once). False for anything else, and
+// wherever that cannot be read from class dicts alone: a metaclass other than
+// enum's own, an `__eq__` written in Python, or under content comparison a
+// member maker, `_missing_` or attribute hook of the class's own. Objects
+// built around the enum machinery (`int.__new__(Num, 1)`) are not its values.
+// Reads class dicts, calling no method or descriptor (the first use imports
+// `enum`); never raises.
+bool is_sole_equal_enum_member(PyObject* value);
+
+}  // namespace qx
