@@ -4,6 +4,7 @@ Run: PYTHONPATH=build/<dir> python bench/bench_decisions.py [--number N]
 """
 
 import argparse
+import enum
 import timeit
 from typing import Literal, NotRequired, TypedDict
 
@@ -26,6 +27,8 @@ WIDE = typed_dict("Wide", 10, 5)
 LITS = Literal[tuple(range(20))]
 LITS_REVERSED = Literal[tuple(reversed(range(20)))]
 LITS_WIDER = Literal[tuple(range(40))]
+Color = enum.Enum("Color", "RED GREEN BLUE")
+Small = enum.IntEnum("Small", [f"M{i}" for i in range(20)])
 
 # (name, left spec, right spec, method)
 CASES = [
@@ -35,6 +38,8 @@ CASES = [
     ("15-field record <= 10-field", WIDE, NARROW, "is_subtype_of"),
     ("20 literals <= 40 literals", LITS, LITS_WIDER, "is_subtype_of"),
     ("20 literals == reversed", LITS, LITS_REVERSED, "is_equivalent"),
+    ("enum literal <= its class", Literal[Color.RED], Color, "is_subtype_of"),
+    ("20 IntEnum literals <= int", Literal[tuple(Small)], int, "is_subtype_of"),
 ]
 
 
