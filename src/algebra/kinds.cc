@@ -115,4 +115,30 @@ bool disjoint_base_kinds(const SchemaNode& x, const SchemaNode& y) {
   return !int_pair;
 }
 
+void DisjointPairFinder::add(const SchemaNode& node) {
+  if (first_ == nullptr) {
+    first_ = &node;
+  } else if (second_ == nullptr) {
+    second_ = &node;
+  }
+  if (node.kind == NodeKind::Nothing && nothing_ == nullptr) nothing_ = &node;
+  const BaseKind kind = base_kind(node);
+  const size_t slot = kind == BaseKind::Unknown ? kSlots - 1 : static_cast<size_t>(kind);
+  if (reps_[slot] == nullptr) reps_[slot] = &node;
+}
+
+bool DisjointPairFinder::found() const {
+  if (second_ == nullptr) return false;
+  if (nothing_ != nullptr) {
+    return disjoint_base_kinds(*nothing_, nothing_ == first_ ? *second_ : *first_);
+  }
+  for (size_t i = 0; i < kSlots; ++i) {
+    if (reps_[i] == nullptr) continue;
+    for (size_t j = i + 1; j < kSlots; ++j) {
+      if (reps_[j] != nullptr && disjoint_base_kinds(*reps_[i], *reps_[j])) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace qx

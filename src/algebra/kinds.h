@@ -1,6 +1,8 @@
 // Coarse classification of schema nodes: top-level value classes and base Python types.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "schema/node.h"
@@ -46,5 +48,25 @@ BaseKind base_kind(const SchemaNode& node);
 
 // True when no value can belong to both nodes.
 bool disjoint_base_kinds(const SchemaNode& x, const SchemaNode& y);
+
+// Finds whether some two of the nodes added are disjoint by
+// disjoint_base_kinds without testing every pair. That test reads only
+// whether a node is Nothing itself and the node's base kind, so nodes of one
+// base kind are interchangeable: one representative per base kind, plus any
+// Nothing, decide it. Linear in the nodes, so wide unions and intersections
+// stay cheap. The nodes added are borrowed until found() is asked.
+class DisjointPairFinder {
+ public:
+  void add(const SchemaNode& node);
+  bool found() const;
+
+ private:
+  // The eleven known base kinds, then one slot for the unknown.
+  static constexpr size_t kSlots = static_cast<size_t>(BaseKind::Dict) + 2;
+  std::array<const SchemaNode*, kSlots> reps_{};
+  const SchemaNode* first_ = nullptr;
+  const SchemaNode* second_ = nullptr;
+  const SchemaNode* nothing_ = nullptr;
+};
 
 }  // namespace qx

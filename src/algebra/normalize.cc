@@ -1,6 +1,4 @@
 // Lattice normal forms of unions and intersections: splice, sort, dedup, identities.
-#include <array>
-
 #include "algebra/kinds.h"
 #include "algebra/order.h"
 #include "algebra/simplify.h"
@@ -11,24 +9,6 @@ namespace {
 
 bool is_union(NodeKind kind) { return kind == NodeKind::Union; }
 
-// Whether `x` equals a member of `sorted` (sorted by node_cmp), by binary
-// search: node_cmp is 0 exactly when the trees are equal.
-bool contains_sorted(const std::vector<SchemaNode>& sorted, const SchemaNode& x) {
-  size_t lo = 0;
-  size_t hi = sorted.size();
-  while (lo < hi) {
-    const size_t mid = lo + (hi - lo) / 2;
-    const int8_t c = node_cmp(sorted[mid], x);
-    if (c == 0) return true;
-    if (c < 0) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
-  }
-  return false;
-}
-
 // X beside complement(X), for an X other than Any: Any is no universe to the
 // algebra, so Any with complement(Any) is left alone.
 bool has_member_beside_complement(const std::vector<SchemaNode>& sorted) {
@@ -38,48 +18,6 @@ bool has_member_beside_complement(const std::vector<SchemaNode>& sorted) {
   }
   return false;
 }
-
-// Finds whether some two of the nodes added are disjoint by
-// disjoint_base_kinds without testing every pair. That test reads only
-// whether a node is Nothing itself and the node's base kind, so nodes of one
-// base kind are interchangeable: one representative per base kind, plus any
-// Nothing, decide it. Linear in the nodes, so wide unions stay cheap.
-class DisjointPairFinder {
- public:
-  void add(const SchemaNode& node) {
-    if (first_ == nullptr) {
-      first_ = &node;
-    } else if (second_ == nullptr) {
-      second_ = &node;
-    }
-    if (node.kind == NodeKind::Nothing && nothing_ == nullptr) nothing_ = &node;
-    const BaseKind kind = base_kind(node);
-    const size_t slot = kind == BaseKind::Unknown ? kSlots - 1 : static_cast<size_t>(kind);
-    if (reps_[slot] == nullptr) reps_[slot] = &node;
-  }
-
-  bool found() const {
-    if (second_ == nullptr) return false;
-    if (nothing_ != nullptr) {
-      return disjoint_base_kinds(*nothing_, nothing_ == first_ ? *second_ : *first_);
-    }
-    for (size_t i = 0; i < kSlots; ++i) {
-      if (reps_[i] == nullptr) continue;
-      for (size_t j = i + 1; j < kSlots; ++j) {
-        if (reps_[j] != nullptr && disjoint_base_kinds(*reps_[i], *reps_[j])) return true;
-      }
-    }
-    return false;
-  }
-
- private:
-  // The eleven known base kinds, then one slot for the unknown.
-  static constexpr size_t kSlots = static_cast<size_t>(BaseKind::Dict) + 2;
-  std::array<const SchemaNode*, kSlots> reps_{};
-  const SchemaNode* first_ = nullptr;
-  const SchemaNode* second_ = nullptr;
-  const SchemaNode* nothing_ = nullptr;
-};
 
 void sort_and_dedup(std::vector<SchemaNode>& members) {
   sort_nodes(members);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,32 @@ int8_t node_cmp(const SchemaNode& a, const SchemaNode& b);
 int8_t item_shape_cmp(const ItemShape& a, const ItemShape& b);
 int8_t constraint_cmp(const Constraint& a, const Constraint& b);
 int8_t constraint_slice_cmp(const Constraint* a, size_t a_len, const Constraint* b, size_t b_len);
+
+// Whether `x` equals an element of `sorted` (ascending by node_cmp), by
+// binary search: node_cmp is 0 exactly when the trees are equal, so the
+// answer is that of an equality test against every element. The elements
+// are nodes or pointers to nodes.
+template <class Range>
+bool contains_sorted(const Range& sorted, const SchemaNode& x) {
+  size_t lo = 0;
+  size_t hi = sorted.size();
+  while (lo < hi) {
+    const size_t mid = lo + (hi - lo) / 2;
+    int8_t c = 0;
+    if constexpr (std::is_pointer_v<std::remove_cvref_t<decltype(sorted[mid])>>) {
+      c = node_cmp(*sorted[mid], x);
+    } else {
+      c = node_cmp(sorted[mid], x);
+    }
+    if (c == 0) return true;
+    if (c < 0) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return false;
+}
 
 // Lists shorter than this are sorted in place by insertion, which allocates
 // nothing; the short member and constraint lists of real schemas stay cheap.
