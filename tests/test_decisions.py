@@ -519,6 +519,130 @@ class TestBudget:
         assert v.is_equivalent(v)
 
 
+def complements_of(values):
+    return [complement(Literal[v]) for v in values]
+
+
+def wide_with(first, second, count, placed):
+    """complement(Literal[i]) for `count` values of i, with `first` and `second` inserted:
+    both first, at either end, in the middle, or `second` first."""
+    members = complements_of(range(count))
+    at_first, at_second = {
+        "adjacent": (0, 1),
+        "apart": (0, count + 1),
+        "middle": (count // 2, count // 2 + 1),
+        "reversed": (count, 0),
+    }[placed]
+    members.insert(at_first, first)
+    members.insert(at_second, second)
+    return intersection(*members)
+
+
+class TestWideIntersections:
+    """Among many members, a member beside its complement or two members of disjoint base kinds
+    decide emptiness wherever they stand; the answers are those of testing every pair."""
+
+    @pytest.mark.parametrize("placed", ["adjacent", "apart", "middle", "reversed"])
+    @pytest.mark.parametrize("count", [6, 7, 40])
+    @pytest.mark.parametrize(
+        "first, second, expected",
+        [
+            (int, str, True),
+            (int, bool, False),
+            (int, Literal[3], True),  # beside complement(Literal[3])
+            (int, Literal[40], False),  # no member complements it
+            (int, Literal["3"], False),
+            (list[tuple[int, str]], complement(list[tuple[int, str]]), True),
+            (list[tuple[int, str]], complement(list[tuple[int, bytes]]), False),
+            (Any, complement(Any), False),
+            (list[int], tuple[int, ...], True),
+            (set[int], frozenset[int], True),
+            (Annotated[int, ge(1)], str, True),
+            (Annotated[bool, ge(0)], int, False),
+            (float, q.nothing, True),
+            (dict[str, int], complement(Literal[3]), False),
+        ],
+    )
+    def test_is_empty(self, first, second, count, placed, expected):
+        assert wide_with(first, second, count, placed).is_empty() is expected
+
+    # Literals are told apart by their pooled objects, so `extra` takes its
+    # value from the list itself.
+    @pytest.mark.parametrize(
+        "values, extra, expected",
+        [
+            ([i % 5 for i in range(60)], lambda vs: Literal[vs[3]], True),
+            ([i % 5 for i in range(60)], lambda vs: Literal[5], False),
+            ([str(i) for i in range(60)], lambda vs: Literal[vs[59]], True),
+            ([str(i) for i in range(60)], lambda vs: Literal[59], False),
+        ],
+    )
+    def test_repeated_and_string_complements(self, values, extra, expected):
+        assert intersection(*complements_of(values), extra(values)).is_empty() is expected
+        assert intersection(extra(values), *complements_of(values)).is_empty() is expected
+
+    @pytest.mark.parametrize("n", [1, 2, 50])
+    @pytest.mark.parametrize(
+        "method, other, expected",
+        [
+            ("is_subtype_of", int, True),
+            ("is_subtype_of", str, False),
+            ("is_subtype_of", complement(str), True),
+            ("is_subtype_of", complement(Literal[0]), True),  # a member is that complement
+            ("is_subtype_of", complement(Literal[-1]), False),  # not shown
+            ("is_subtype_of", complement(Literal["0"]), False),
+            ("is_equivalent", int, False),
+            ("is_subtype_of", q.nothing, False),
+        ],
+    )
+    def test_inclusions(self, n, method, other, expected):
+        v = intersection(*complements_of(range(n)), int)
+        assert getattr(v, method)(other) is expected
+
+    @pytest.mark.parametrize("n", [1, 2, 50])
+    def test_equivalent_to_itself_and_its_rebuild(self, n):
+        v = intersection(*complements_of(range(n)), int)
+        assert v.is_equivalent(v) is True
+        assert v.is_equivalent(intersection(*complements_of(range(n)), int)) is True
+        # Each side within every member of the other, member by member.
+        assert v.is_equivalent(intersection(int, *complements_of(range(n)))) is True
+        assert v.is_equivalent(intersection(*complements_of(range(n + 1)), int)) is False
+
+    def test_cost_grows_near_linearly_with_the_width(self):
+        # Near the node limit every decision here asks the emptiness of an
+        # intersection of 32,000 members; the last inclusion asks it of one of
+        # 16,000 members again for every literal on its left, within budget.
+        code = textwrap.dedent(
+            """
+            from typing import Literal
+            import quendrix as q
+
+            def wide(values, *more):
+                return q.intersection(*[q.complement(Literal[v]) for v in values], *more)
+
+            ints = wide(range(32_000), int)
+            strs = wide([str(i) for i in range(32_000)], str)
+            answers = []
+            for v, base in [(ints, int), (strs, str)]:
+                answers += [
+                    v.is_empty(),
+                    v.is_subtype_of(base),
+                    v.is_subtype_of(q.complement(Literal[5])),
+                    v.is_equivalent(base),
+                ]
+            negatives = wide([-1 - i for i in range(16_000)])
+            answers.append(q.Validator(Literal[tuple(range(8))]).is_subtype_of(negatives | int))
+            print(answers)
+            """
+        )
+        try:
+            done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=40)
+        except subprocess.TimeoutExpired:
+            pytest.fail("decisions over wide intersections took more than 40 s")
+        assert done.returncode == 0, done.stderr
+        assert done.stdout.strip() == "[False, True, True, False, False, True, False, False, True]"
+
+
 class TestNativeStack:
     def test_deep_coinductive_proof_on_a_small_thread_stack(self):
         # Two recursive lists whose cycles differ by one level drive the proof

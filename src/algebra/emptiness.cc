@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "algebra/order.h"
+
 namespace qx {
 
 namespace {
@@ -136,23 +138,54 @@ EmptinessSummary ref_emptiness(uint64_t d, const DecisionContext& ctx, Definitio
   return {r.empty, true, r.classes};
 }
 
+// Up to this many members, the two tests below go pair by pair as written:
+// that allocates nothing and is as quick as any index for the few members
+// of a common intersection. Wider ones are indexed, so that the tests cost
+// n log n rather than n squared; both ways give the same answer.
+constexpr size_t kPairwiseUpTo = 8;
+
+// Some member X beside a member complement(X), for an X other than Any.
+// A wide intersection sorts the complemented operands once by the total
+// order of nodes and looks every member up among them; node_cmp is 0
+// exactly when schema_node_eq holds.
 bool complement_contradiction(std::span<const SchemaNode* const> members) {
-  for (const SchemaNode* m : members) {
-    if (m->kind != NodeKind::Complement || m->child().kind == NodeKind::Any) continue;
-    for (const SchemaNode* other : members) {
-      if (schema_node_eq(*other, m->child())) return true;
+  const auto complemented = [](const SchemaNode* m) {
+    return m->kind == NodeKind::Complement && m->child().kind != NodeKind::Any;
+  };
+  if (members.size() <= kPairwiseUpTo) {
+    for (const SchemaNode* m : members) {
+      if (!complemented(m)) continue;
+      for (const SchemaNode* other : members) {
+        if (schema_node_eq(*other, m->child())) return true;
+      }
     }
+    return false;
   }
-  return false;
+  std::vector<const SchemaNode*> operands;
+  for (const SchemaNode* m : members) {
+    if (complemented(m)) operands.push_back(&m->child());
+  }
+  if (operands.empty()) return false;
+  std::ranges::sort(operands,
+                    [](const SchemaNode* x, const SchemaNode* y) { return node_cmp(*x, *y) < 0; });
+  return std::ranges::any_of(members,
+                             [&](const SchemaNode* m) { return contains_sorted(operands, *m); });
 }
 
+// Some two members disjoint by their base kinds; a wide intersection finds
+// them in one pass.
 bool some_pair_disjoint(std::span<const SchemaNode* const> members) {
-  for (size_t i = 0; i < members.size(); ++i) {
-    for (size_t j = i + 1; j < members.size(); ++j) {
-      if (disjoint_base_kinds(*members[i], *members[j])) return true;
+  if (members.size() <= kPairwiseUpTo) {
+    for (size_t i = 0; i < members.size(); ++i) {
+      for (size_t j = i + 1; j < members.size(); ++j) {
+        if (disjoint_base_kinds(*members[i], *members[j])) return true;
+      }
     }
+    return false;
   }
-  return false;
+  DisjointPairFinder finder;
+  for (const SchemaNode* m : members) finder.add(*m);
+  return finder.found();
 }
 
 EmptinessSummary intersection_members_emptiness(std::span<const SchemaNode* const> members,

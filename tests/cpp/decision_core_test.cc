@@ -1,5 +1,6 @@
 // Emptiness and inclusion over hand-built trees, answered by an oracle that needs no interpreter.
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <limits>
 #include <map>
@@ -243,6 +244,41 @@ void test_budget() {
   EXPECT(!sub(root, wide, chain(22)));
 }
 
+// complement(literal) of `count` pool indexes from 100 on, with x and then y
+// inserted at the given positions.
+SchemaNode wide_with(size_t count, SchemaNode x, size_t at_x, SchemaNode y, size_t at_y) {
+  Nodes members;
+  for (uint64_t i = 0; i < count; ++i) members.push_back(comp(lit(100 + i)));
+  members.insert(members.begin() + static_cast<std::ptrdiff_t>(at_x), std::move(x));
+  members.insert(members.begin() + static_cast<std::ptrdiff_t>(at_y), std::move(y));
+  return make_members(NodeKind::Intersection, std::move(members));
+}
+
+void test_wide_intersections() {
+  // Few and many members, the deciding two wherever they stand among the others.
+  for (const size_t count : {6, 7, 60}) {
+    const size_t places[][2] = {{0, 1}, {0, count + 1}, {count / 2, count / 2 + 1}, {count, 0}};
+    for (const auto& at : places) {
+      auto wide = [&](SchemaNode x, SchemaNode y) {
+        return empty(wide_with(count, std::move(x), at[0], std::move(y), at[1]));
+      };
+      EXPECT(wide(Int(), lit(103)));   // beside complement(lit(103))
+      EXPECT(!wide(Int(), lit(160)));  // complemented by no member
+      EXPECT(wide(Int(), comp(comp(lit(100)))));
+      EXPECT(wide(list_of(tuple_of(Int(), Str())), comp(list_of(tuple_of(Int(), Str())))));
+      EXPECT(!wide(list_of(tuple_of(Int(), Str())), comp(list_of(tuple_of(Int(), Float())))));
+      EXPECT(!wide(leaf(NodeKind::Any), comp(leaf(NodeKind::Any))));
+      EXPECT(wide(list_of(Int()), tuple_rest(Int())));
+      EXPECT(!wide(Bool(), Int()));
+      EXPECT(!wide(refine(Bool(), ge(0)), Int()));
+      EXPECT(wide(refine(Int(), ge(0)), Str()));
+      EXPECT(wide(Nothing(), lit(160)));
+      EXPECT(!wide(comp(lit(100)), comp(lit(105))));  // repeats
+    }
+  }
+  EXPECT(sub(wide_with(60, Int(), 0, Str(), 0), Nothing()));
+}
+
 // ---- Inclusion ----------------------------------------------------------------
 
 void test_masks_and_leaves() {
@@ -360,6 +396,7 @@ int main() {
   test_emptiness_of_recursion();
   test_bounds();
   test_budget();
+  test_wide_intersections();
   test_masks_and_leaves();
   test_sequences();
   test_records();
