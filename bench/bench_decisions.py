@@ -1,6 +1,11 @@
 """Timing of is_subtype_of / is_equivalent / is_empty, against beartype's is_subhint where it asks the same.
 
-Run: PYTHONPATH=build/<dir> python bench/bench_decisions.py [--number N]
+Run: PYTHONPATH=build/<dir> python bench/bench_decisions.py [--number N] [--widths 8000,16000,32000]
+
+The last table times is_empty and is_subtype_of(int) on
+intersection(*[complement(Literal[i]) for i in range(n)], int) at several
+widths n, each once (best of three), with the growth from the previous width:
+about 2 per doubling when the work is n log n, 4 when it is quadratic.
 """
 
 import argparse
@@ -51,9 +56,22 @@ def fmt(seconds):
     return f"{seconds * 1e6:9.2f} us"
 
 
+def wide_intersections(widths):
+    print(f"{'width':>8s} {'is_empty':>12s} {'growth':>7s} {'is_subtype_of(int)':>19s} {'growth':>7s}")
+    previous = None
+    for n in widths:
+        v = q.intersection(*[q.complement(Literal[i]) for i in range(n)], int)
+        assert v.is_empty() is False and v.is_subtype_of(int) is True
+        times = (best_of(v.is_empty, 1, repeat=3), best_of(lambda: v.is_subtype_of(int), 1, repeat=3))
+        growth = [f"{t / p:7.2f}" if previous else f"{'':7s}" for t, p in zip(times, previous or times)]
+        print(f"{n:8d} {times[0] * 1e3:9.1f} ms {growth[0]} {times[1] * 1e3:16.1f} ms {growth[1]}")
+        previous = times
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--number", type=int, default=2000)
+    parser.add_argument("--widths", default="8000,16000,32000")
     args = parser.parse_args()
     print(f"{'case':30s} {'answer':>6s} {'other=spec':>12s} {'other=Validator':>15s} "
           f"{'beartype':>12s}")
@@ -82,6 +100,8 @@ def main():
     empty = q.intersection(list[int], tuple[int, ...])
     print(f"{'is_empty list & tuple':30s} {empty.is_empty()!s:>6s} "
           f"{fmt(best_of(empty.is_empty, args.number)):>12s}")
+    print()
+    wide_intersections([int(w) for w in args.widths.split(",")])
 
 
 if __name__ == "__main__":
