@@ -3,11 +3,14 @@
 import dataclasses
 import json
 import math
+import subprocess
 import sys
 import threading
 from typing import Annotated, Literal, TypedDict
 
 import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
 from quendrix import ValidationError, Validator, anything
 
@@ -507,3 +510,169 @@ def test_threads_share_a_validator():
     for thread in threads:
         thread.join()
     assert failures == []
+
+
+# ---- Records with more fields than one pass keeps track of -----------------
+
+# A record of `fields` optional fields and a str -> int clause (with `twice`,
+# one name is also declared required), checked through one entry against an
+# object of `keys` undeclared keys. Looking each key up among the fields one
+# by one costs fields x keys: minutes per call, far past the timeout.
+WIDE_COST_SCRIPT = r"""
+import json, sys
+import quendrix as q
+
+shape, entry = sys.argv[1], sys.argv[2]
+fields, keys = 90_000, 1_000_000
+spec = {f"f{i:07d}?": int for i in range(fields)} | {str: int}
+if shape == "twice":
+    spec["f0000000"] = int
+schema = q.Validator(spec)
+body = ",".join(f'"k{i:07d}": {i}' for i in range(keys))
+good = "{" + body + (', "f0000000": 1}' if shape == "twice" else "}")
+bad = good[:-1] + ', "k": "x"}'
+
+def outcome(call):
+    try:
+        call()
+    except q.ValidationError as e:
+        return [[r["code"], list(r["path"])] for r in e.errors]
+    return None
+
+if entry == "is_valid_json":
+    out = [schema.is_valid_json(good), schema.is_valid_json(bad)]
+elif entry == "validate_json":
+    out = [outcome(lambda: schema.validate_json(good)), outcome(lambda: schema.validate_json(bad))]
+else:
+    out = [len(schema.load(good)), outcome(lambda: schema.load(bad))]
+print(json.dumps(out))
+"""
+
+WIDE_FIELDS = [f"f{i}" for i in range(70)]
+
+
+def json_object(pairs):
+    """The JSON text of an object with these members, repeated keys kept."""
+    return "{" + ", ".join(f"{json.dumps(k)}: {json.dumps(v)}" for k, v in pairs) + "}"
+
+
+def records_of(call):
+    try:
+        call()
+    except ValidationError as error:
+        return error.errors
+    return None
+
+
+# The field kinds of the records below, each with a value it takes.
+WIDE_KINDS = [(int, 1), (str, "s"), ({"x": int}, {"x": 1})]
+WIDE_VALUES = [1, "s", {"x": 1}, {"x": "s"}]
+
+
+@st.composite
+def wide_cases(draw):
+    """A record of more than 64 fields (some required, some declared twice, an
+    optional clause) and an object that names some of them, repeats keys and
+    adds undeclared ones, mostly with values their field takes."""
+    spec = {}
+    takes = {}  # by name: a value each of its fields takes, where there is one
+    for name in WIDE_FIELDS:
+        kind, good = draw(st.sampled_from(WIDE_KINDS))
+        spec[name if draw(st.integers(0, 3)) == 3 else name + "?"] = kind
+        takes[name] = good
+    for name in draw(st.lists(st.sampled_from(WIDE_FIELDS), max_size=2, unique=True)):
+        kind, good = draw(st.sampled_from(WIDE_KINDS))
+        spec[name + "?" if name in spec else name] = kind
+        if takes[name] != good:
+            takes[name] = None
+    clause = draw(st.sampled_from([None, *WIDE_KINDS[:2]]))
+    if clause is not None:
+        spec[str] = clause[0]
+    for name in ("u", "v", "w"):
+        takes[name] = clause[1] if clause is not None else None
+
+    def member(name):
+        fits = takes[name] is not None and draw(st.integers(0, 49)) < 49
+        return (name, takes[name] if fits else draw(st.sampled_from(WIDE_VALUES)))
+
+    names = draw(st.lists(st.sampled_from(sorted(takes)), max_size=90))
+    pairs = [member(name) for name in names]
+    if draw(st.integers(0, 3)) < 3:  # the required fields, so that the record may pass
+        required = [k for k in spec if isinstance(k, str) and k[-1] != "?"]
+        pairs = draw(st.permutations(pairs + [member(k) for k in required]))
+    return spec, json_object(pairs)
+
+
+class TestWideRecords:
+    """Records past 64 fields: every JSON entry answers in time that follows the document and agrees
+    with the check of the loaded object."""
+
+    @pytest.mark.parametrize(
+        "shape, entry",
+        [
+            ("open", "is_valid_json"),  # one pass over the parsed tree, and the walk after it
+            ("open", "validate_json"),
+            ("twice", "is_valid_json"),
+            ("twice", "validate_json"),
+            ("twice", "load"),  # the dict the parse made, walked
+        ],
+    )
+    def test_cost_follows_the_document(self, shape, entry):
+        done = subprocess.run(
+            [sys.executable, "-c", WIDE_COST_SCRIPT, shape, entry],
+            capture_output=True,
+            text=True,
+            timeout=30,
+        )
+        assert done.returncode == 0, done.stderr
+        failed = [[["int_type", ["k"]]]]
+        expected = {
+            "is_valid_json": [True, False],
+            "validate_json": [None] + failed,
+            "load": [1_000_000 + (shape == "twice")] + failed,
+        }[entry]
+        assert json.loads(done.stdout) == expected
+
+    @settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+    @given(wide_cases())
+    def test_json_entries_agree_with_the_loaded_object(self, case):
+        spec, document = case
+        validator = Validator(spec)
+        value = json.loads(document)
+        valid = validator.is_valid(value)
+        assert validator.is_valid_json(document) is valid
+        for fail_fast in (False, True):
+            expected = records_of(lambda: validator.validate(value, fail_fast=fail_fast))
+            assert (expected is None) is valid
+            assert records_of(lambda: validator.validate_json(document, fail_fast=fail_fast)) == expected
+            assert records_of(lambda: validator.load(document, fail_fast=fail_fast)) == expected
+        if valid:
+            assert list(validator.load(document).items()) == list(value.items())
+
+    @pytest.mark.parametrize(
+        "pairs, valid, calls",
+        [
+            # Fields in declaration order, each with its last value, then the undeclared keys.
+            ([("f3", 3), ("f2", 2), ("f0", 0), ("f3", 4), ("u", 9)], True, [0, 4, 9]),
+            # Undeclared keys by their last occurrence, from the end.
+            ([("u", 5), ("f0", 0), ("f2", 2), ("v", 6), ("u", 7)], True, [0, 7, 6]),
+            # A missing required field stops the pass where it is declared.
+            ([("f3", 3), ("f0", 0), ("u", 9)], False, [0]),
+            ([("f1", 1), ("f2", 2)], False, []),
+            # So does a failing value.
+            ([("f3", 3), ("f0", -1), ("f1", 1), ("f2", 2)], False, [-1]),
+            ([("u", 9), ("f1", -1), ("f0", 0), ("f2", 2), ("f3", 3)], False, [0, -1]),
+        ],
+    )
+    def test_user_code_runs_in_declaration_order(self, pairs, valid, calls):
+        seen = []
+
+        def checked(value):
+            seen.append(value)
+            return value >= 0
+
+        spec = {"f0": Annotated[int, checked], "f1?": Annotated[int, checked], "f2": int}
+        spec |= {"f3?": Annotated[int, checked]} | {f"f{i}?": int for i in range(4, 70)}
+        spec[str] = Annotated[int, checked]
+        assert Validator(spec).is_valid_json(json_object(pairs)) is valid
+        assert seen == calls

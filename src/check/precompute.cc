@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "check/precompute.h"
 #include "check/test_cost.h"
@@ -17,13 +18,7 @@ namespace {
 
 void index_record(const SchemaNode& record, Precompute& tables) {
   if (record.fields().empty() || tables.records.contains(&record)) return;
-  DeclaredKeys keys;
-  for (size_t i = 0; i < record.fields().size(); ++i) {
-    const RecordField& field = record.fields()[i];
-    keys.positions.insert_or_assign(field.name, static_cast<uint32_t>(i));  // the later one wins
-    if (field.required) ++keys.required;
-  }
-  tables.records.emplace(&record, std::move(keys));
+  tables.records.emplace(&record, declared_keys(record));
 }
 
 // The UTF-8 text of an exact str; false (nothing raised) when it has none.
@@ -253,6 +248,29 @@ bool builtin_values_run_no_python(const CompiledSchema& schema) {
 }
 
 }  // namespace
+
+DeclaredKeys declared_keys(const SchemaNode& record) {
+  const std::vector<RecordField>& fields = record.fields();
+  DeclaredKeys keys;
+  keys.required_before.reserve(fields.size());
+  // By the position of a name's first field: its last field so far.
+  std::vector<uint32_t> last(fields.size());
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const auto position = static_cast<uint32_t>(i);
+    auto [at, added] = keys.positions.try_emplace(fields[i].name, position);
+    if (added) {
+      last[i] = position;
+    } else {
+      if (keys.same_name.empty()) keys.same_name.assign(fields.size(), 0);
+      const uint32_t first = at->second;
+      keys.same_name[last[first]] = position;
+      last[first] = position;
+    }
+    keys.required_before.push_back(static_cast<uint32_t>(keys.required));
+    if (fields[i].required) ++keys.required;
+  }
+  return keys;
+}
 
 std::unique_ptr<Precompute> init_precompute(const CompiledSchema& schema) {
   auto tables = std::make_unique<Precompute>();

@@ -8,6 +8,10 @@
 
 namespace qx {
 
+// The names, chains of same-named fields and required counts of one record's
+// fields, as the index keeps them for each record it reaches.
+DeclaredKeys declared_keys(const SchemaNode& record);
+
 // Builds the index over the root and every definition. Runs no Python code;
 // needs an attached thread only to read exact int and str objects.
 std::unique_ptr<Precompute> init_precompute(const CompiledSchema& schema);

@@ -1,4 +1,6 @@
 // The walk over dicts and JSON objects: the record's first pass, a pure membership test.
+#include <algorithm>
+#include <memory>
 #include <new>
 #include <string_view>
 
@@ -35,11 +37,10 @@ struct Probe {
 
 enum class KeyMatch { Undeclared, Accepted, Rejected };
 
-// How a record finds the declared field(s) of a key. The index answers with
-// one lookup when every field name is distinct; otherwise (no index, as in
-// the algebra's walks, or a name declared twice) the fields are scanned, and
-// a name declared twice must satisfy each of its fields, as the explaining
-// pass of the record check demands.
+// How a record finds the declared field(s) of a key: one lookup in the
+// index, which chains the fields of a name declared twice (each of them must
+// be satisfied, as the explaining pass of the record check demands); without
+// an index (the algebra's walks) the fields are scanned.
 struct FieldFinder {
   const SchemaNode& record;
   // Bound once: every key of the dict reads the field list.
@@ -60,19 +61,37 @@ struct FieldFinder {
   }
 
   uint64_t required_count() const {
-    if (keys != nullptr) return keys->required;
+    if (entry != nullptr) return entry->required;
     uint64_t n = 0;
     for (const RecordField& f : fields) n += f.required ? 1 : 0;
     return n;
   }
 
-  bool declares(std::string_view name) const {
-    if (keys != nullptr)
-      return keys->positions.contains(absl::string_view(name.data(), name.size()));
-    for (const RecordField& f : fields) {
-      if (f.name == name) return true;
+  // The position of the first field named `name`, or -1.
+  int64_t first(std::string_view name) const {
+    if (entry != nullptr) return first_position(*entry, name);
+    return scan(name, 0);
+  }
+
+  // The position of the next field after `position` with its name, or -1.
+  int64_t next(size_t position) const {
+    if (entry != nullptr) {
+      if (entry->same_name.empty() || entry->same_name[position] == 0) return -1;
+      return entry->same_name[position];
     }
-    return false;
+    return scan(fields[position].name, position + 1);
+  }
+
+  static int64_t first_position(const DeclaredKeys& index, std::string_view name) {
+    auto hit = index.positions.find(absl::string_view(name.data(), name.size()));
+    return hit == index.positions.end() ? -1 : static_cast<int64_t>(hit->second);
+  }
+
+  int64_t scan(std::string_view name, size_t from) const {
+    for (size_t i = from; i < fields.size(); ++i) {
+      if (fields[i].name == name) return static_cast<int64_t>(i);
+    }
+    return -1;
   }
 
   // The position of the field named `name`, or -1; `keys` must be set.
@@ -87,8 +106,7 @@ struct FieldFinder {
         return static_cast<int64_t>(hint);
       }
     }
-    auto hit = keys->positions.find(absl::string_view(name.data(), name.size()));
-    return hit == keys->positions.end() ? -1 : static_cast<int64_t>(hit->second);
+    return first_position(*keys, name);
   }
 
   static bool same_name(std::string_view a, std::string_view b) {
@@ -103,14 +121,13 @@ struct FieldFinder {
     return record.clauses().empty() ? TestCost::Plain : entry->clauses;
   }
 
-  // Walks `value` against every field named `name` (the scan for records
-  // without a usable index); each required field that accepts it takes one
-  // off `remaining`.
+  // Walks `value` against every field named `name`, in declaration order
+  // (for records whose names are not all distinct, or that have no index);
+  // each required field that accepts it takes one off `remaining`.
   KeyMatch visit(std::string_view name, ValueRef value, Probe& probe, uint64_t& remaining) const {
     KeyMatch match = KeyMatch::Undeclared;
-    for (const RecordField& field : fields) {
-      if (field.name != name) continue;
-      match = visit_field(field, value, probe, remaining);
+    for (int64_t at = first(name); at >= 0; at = next(static_cast<size_t>(at))) {
+      match = visit_field(fields[static_cast<size_t>(at)], value, probe, remaining);
       if (match == KeyMatch::Rejected) break;
     }
     return match;
@@ -319,17 +336,6 @@ bool python_fields_pass(const SchemaNode& record, PyObject* dict, Probe& probe,
   return !counted_subclass || every_required_named(record, dict);
 }
 
-// The last member named `name`, or null: of repeated keys only the last counts.
-const json::Value* last_member(const json::Value& object, std::string_view name) {
-  for (size_t i = object.size; i > 0; --i) {
-    const std::string_view key = object.members[i - 1].key;
-    if (key.size() == name.size() && json::same_text(key.data(), name.data(), name.size())) {
-      return &object.members[i - 1].value;
-    }
-  }
-  return nullptr;
-}
-
 // Whether member i is the last one with its key. Small objects are scanned;
 // larger ones remember the keys already met from the end in `seen`.
 class LastOccurrence {
@@ -352,53 +358,133 @@ class LastOccurrence {
   absl::flat_hash_set<absl::string_view> seen_;
 };
 
+// A member whose key names a field: the field's position and the member's.
+struct NamedMember {
+  size_t field;
+  size_t member;
+};
+
+// Puts the members that name fields in declaration order, each field once
+// with the last member that names it, a member naming a name declared twice
+// standing for each of its fields. `named` comes from the object's end,
+// each member with the first field of its name.
+void order_by_field(std::vector<NamedMember>& named, const DeclaredKeys& index) {
+  auto before = [](const NamedMember& a, const NamedMember& b) {
+    return a.field != b.field ? a.field < b.field : a.member > b.member;
+  };
+  // An object that follows the declaration order is sorted once reversed.
+  std::reverse(named.begin(), named.end());
+  if (!std::is_sorted(named.begin(), named.end(), before)) {
+    std::sort(named.begin(), named.end(), before);
+  }
+  // The first of each field's run is its last member.
+  auto same_field = [](const NamedMember& a, const NamedMember& b) { return a.field == b.field; };
+  named.erase(std::unique(named.begin(), named.end(), same_field), named.end());
+  if (index.same_name.empty()) return;
+  const size_t firsts = named.size();
+  for (size_t i = 0; i < firsts; ++i) {
+    for (size_t at = index.same_name[named[i].field]; at != 0; at = index.same_name[at]) {
+      named.push_back(NamedMember{at, named[i].member});
+    }
+  }
+  std::sort(named.begin(), named.end(), before);
+}
+
+// The members of an object sorted out by one look-up of each key: those
+// that name fields, and (kept only for a record with clauses, which test
+// them) a bit per member that is one of them. Held on the heap: the pass
+// keeps them through the walks of the members, and a frame that recursion
+// through nested records repeats must stay small.
+struct ObjectKeys {
+  std::vector<NamedMember> named;
+  std::vector<uint64_t> declared;
+  size_t declared_count = 0;  // members whose key names a field, repeats included
+
+  bool is_declared(size_t i) const {
+    return !declared.empty() && ((declared[i / 64] >> (i % 64)) & 1u) != 0;
+  }
+};
+
+// Looks each key of `object` up once, from the end, so that the first
+// member met of a key is the one that counts; a declared key is found at its
+// own place when the object follows the declaration order.
+void sort_out_keys(const SchemaNode& record, const json::Value& object, const FieldFinder& finder,
+                   const DeclaredKeys& index, ObjectKeys& keys) {
+  const bool keep_bits = !record.clauses().empty();
+  for (size_t i = object.size; i > 0; --i) {
+    const std::string_view key = object.members[i - 1].key;
+    const int64_t at = finder.keys != nullptr ? finder.find(key, i - 1, i - 1)
+                                              : FieldFinder::first_position(index, key);
+    if (at < 0) continue;
+    if (keys.named.empty()) keys.named.reserve(i);
+    keys.named.push_back(NamedMember{static_cast<size_t>(at), i - 1});
+    if (keep_bits) {
+      if (keys.declared.empty()) keys.declared.assign((object.size + 63) / 64, 0);
+      keys.declared[(i - 1) / 64] |= uint64_t{1} << ((i - 1) % 64);
+    }
+  }
+  keys.declared_count = keys.named.size();
+  order_by_field(keys.named, index);
+}
+
+// Each key is looked up once. The fields are then tested in declaration
+// order, each against the last member of its name, and the undeclared keys'
+// last occurrences against the clauses: the tests, and where the pass stops,
+// are those of visiting every field and then every distinct undeclared key.
 [[gnu::noinline]] bool json_first_pass(const SchemaNode& record, const json::Value& object,
                                        const WalkContext& ctx, const DeclaredKeys* keys,
                                        const KnownField* known) {
   if (object.kind != json::Kind::Object) return false;
   Probe probe(ctx);
   const FieldFinder finder(record, *ctx.precompute, keys);
-  struct Held {
-    const SchemaNode* node = nullptr;
-    const json::Value* value = nullptr;
-  };
-  auto test = [&](const Held& held) {
-    return probe.accepts(*held.node, ValueRef::parsed(held.value));
-  };
-  PutOff<Held> later;
-  for (size_t i = 0; i < record.fields().size(); ++i) {
-    const RecordField& field = record.fields()[i];
-    const json::Value* member = last_member(object, field.name);
-    if (member == nullptr) {
-      if (field.required) return false;
-      continue;
+  ObjectKeys sorted_out;
+  if (!record.fields().empty()) {
+    std::unique_ptr<DeclaredKeys> built;  // the index of a walk that runs without one
+    const DeclaredKeys* index = finder.entry;
+    if (index == nullptr) {
+      built = std::make_unique<DeclaredKeys>(declared_keys(record));
+      index = built.get();
     }
-    if (known != nullptr && i == known->position && member == known->value) continue;
-    const Held held{&field.node, member};
-    switch (cost_for(finder.cost(static_cast<int64_t>(i)), ValueRef::parsed(member))) {
-      case TestCost::Pure:
-        if (!later.hold(held, test)) return false;
-        continue;
-      case TestCost::Python:
-        if (!later.run(test)) return false;
-        break;
-      case TestCost::Plain:
-      case TestCost::Bounded:
-        break;
+    sort_out_keys(record, object, finder, *index, sorted_out);
+    struct Held {
+      const SchemaNode* node = nullptr;
+      const json::Value* value = nullptr;
+    };
+    auto test = [&](const Held& held) {
+      return probe.accepts(*held.node, ValueRef::parsed(held.value));
+    };
+    PutOff<Held> later;
+    uint64_t met = 0;  // required fields met so far, in declaration order
+    for (const NamedMember& found : sorted_out.named) {
+      // A required field declared before this one has no member.
+      if (index->required_before[found.field] != met) return false;
+      const RecordField& field = record.fields()[found.field];
+      met += field.required ? 1 : 0;
+      const json::Value* member = &object.members[found.member].value;
+      if (known != nullptr && found.field == known->position && member == known->value) continue;
+      const Held held{&field.node, member};
+      switch (cost_for(finder.cost(static_cast<int64_t>(found.field)), ValueRef::parsed(member))) {
+        case TestCost::Pure:
+          if (!later.hold(held, test)) return false;
+          continue;
+        case TestCost::Python:
+          if (!later.run(test)) return false;
+          break;
+        case TestCost::Plain:
+        case TestCost::Bounded:
+          break;
+      }
+      if (!test(held)) return false;
     }
-    if (!test(held)) return false;
+    if (met != index->required || !later.run(test)) return false;
   }
-  if (!later.run(test)) return false;
+  if (sorted_out.declared_count == object.size) return true;
+  if (record.clauses().empty()) return false;  // an undeclared key, which nothing admits
+  // Declared keys never equal an undeclared one, so `last` need not see them.
   LastOccurrence last(object);
-  // From the end, so that `last` meets each undeclared key's final occurrence
-  // first. Declared keys are set aside before `last` sees them (they never
-  // equal an undeclared one), found at their own place when the object
-  // follows the declaration order.
-  for (size_t i = object.size; i > 0; --i) {
-    const json::Member& member = object.members[i - 1];
-    const bool declared = finder.keys != nullptr ? finder.find(member.key, i - 1, i - 1) >= 0
-                                                 : finder.declares(member.key);
-    if (declared || !last.at(i - 1)) continue;
+  for (size_t i = object.size; i-- > 0;) {
+    if (sorted_out.is_declared(i) || !last.at(i)) continue;
+    const json::Member& member = object.members[i];
     json::Value key;
     key.kind = json::Kind::String;
     key.text = member.key.data();

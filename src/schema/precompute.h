@@ -30,7 +30,15 @@ enum class TestCost : uint8_t {
 // it may take early: the verdict is a conjunction, so where no user code can
 // run the order in which the tests are taken is unobservable.
 struct DeclaredKeys {
+  // Each name to the position of the first field declared with it.
   absl::flat_hash_map<std::string, uint32_t> positions;
+  // By field position: the position of the next field declared with the same
+  // name, 0 for none (a later field is never at 0). Empty when every name is
+  // declared once.
+  std::vector<uint32_t> same_name;
+  // By field position: how many required fields are declared before it, so
+  // a pass that meets fields out of order still finds where one is missing.
+  std::vector<uint32_t> required_before;
   uint64_t required = 0;
   std::vector<TestCost> costs;
   TestCost clauses = TestCost::Python;
