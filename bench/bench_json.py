@@ -8,6 +8,11 @@ records of ten mixed fields) it prints the best time per call of each entry and
 each peer's time divided by quendrix's (above 1: quendrix is faster; CPU time
 of the process, best of several runs), then is_valid_json against orjson.loads
 on a document of about 10 MB, then the peak memory that is_valid_json adds, relative to the document's size.
+Last, records too wide to be checked member by member (65 and 4000 optional
+fields and a str -> int clause) against one object of 100000 undeclared keys:
+each entry's time, and the 4000-field time divided by the 65-field one (near
+1: the cost follows the document, not the field count). `--wide-only` runs
+just that case.
 """
 
 from __future__ import annotations
@@ -150,6 +155,28 @@ def run_large_case(label: str, data: bytes, budget: float) -> None:
     report(label, data, best_times(entries, budget), ratios)
 
 
+def run_wide_case(budget: float) -> None:
+    """Wide records: each key of the object should be looked up once, whatever the field count."""
+    data = json.dumps({f"k{i}": i for i in range(100_000)}).encode()
+    loaded = json.loads(data)
+    entries = {}
+    for fields in (65, 4000):
+        wide = quendrix.Validator({f"f{i}?": int for i in range(fields)} | {str: int})
+        assert wide.is_valid_json(data) and wide.is_valid(loaded) and wide.load(data) == loaded
+        entries |= {
+            f"is_valid_json, {fields} fields": lambda v=wide: v.is_valid_json(data),
+            f"validate_json, {fields} fields": lambda v=wide: v.validate_json(data),
+            f"load, {fields} fields": lambda v=wide: v.load(data),
+            f"is_valid(loaded), {fields} fields": lambda v=wide: v.is_valid(loaded),
+        }
+    entry_names = ("is_valid_json", "validate_json", "load", "is_valid(loaded)")
+    ratios = [
+        (f"{name}: 4000 / 65 fields", f"{name}, 4000 fields", f"{name}, 65 fields") for name in entry_names
+    ]
+    label = "Records of 65 and 4000 fields, an object of 100000 undeclared keys"
+    report(label, data, best_times(entries, budget), ratios)
+
+
 # Run in a fresh interpreter that imports nothing heavy, so the arena cannot
 # reuse memory freed by earlier imports and hide its own peak. The peak is the
 # kernel's high-water mark of the resident set, reset just before the call.
@@ -211,8 +238,12 @@ def peak_memory(data: bytes) -> int:
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--budget", type=float, default=2.0, help="seconds of timing per entry")
+    parser.add_argument("--wide-only", action="store_true", help="run only the wide records case")
     args = parser.parse_args()
     print(f"Python {sys.version.split()[0]}, quendrix from {os.path.dirname(quendrix.__file__)}")
+    if args.wide_only:
+        run_wide_case(args.budget)
+        return
     for label, size in (("~100 KB", 100_000), ("~1 MB", 1_000_000)):
         run_case(label, make_document(size), args.budget)
     run_large_case("~10 MB", make_document(10_000_000), args.budget)
@@ -221,6 +252,7 @@ def main() -> None:
         data = make_document(size, seed=1)
         added = peak_memory(data)
         print(f"  document {len(data):>12,} bytes: +{added:>12,} bytes ({added / len(data):.2f}x the document)")
+    run_wide_case(args.budget)
 
 
 if __name__ == "__main__":
