@@ -230,11 +230,17 @@ void cost_records(const CompiledSchema& schema, Precompute& tables) {
     }
     return false;
   });
-  // The records table is complete: its entries stay where they are.
+  // The records table is complete: its entries stay where they are. A
+  // Bounded member counts as one that may call user code: the value may be
+  // a dict subclass with a length or comparison of its own.
   for (auto& [node, index] : tables.tags) {
     index.keys.assign(node->members().size(), nullptr);
+    index.may_run_user_code.assign(node->members().size(), false);
     for (size_t i = 0; i < index.keys.size(); ++i) {
-      if (index.tagged[i]) index.keys[i] = &tables.records.find(&node->members()[i])->second;
+      const SchemaNode& member = node->members()[i];
+      if (index.tagged[i]) index.keys[i] = &tables.records.find(&member)->second;
+      const TestCost cost = costs.of(member);
+      index.may_run_user_code[i] = cost == TestCost::Bounded || cost == TestCost::Python;
     }
   }
 }

@@ -53,22 +53,32 @@ FastAnswer literal_fast_path(const SchemaNode& node, ValueRef value, const WalkC
 }
 
 // The members of a tagged union that the value's tag leaves in play: the
-// tagged members whose literals hold its text (null: none of them), and every
-// member that is not tagged.
+// tagged members whose literals hold its text, and every member that is not
+// tagged. A member whose test may call user code may change the dict: the
+// tag is read again after it, so that each member meets the value as it is
+// when its turn comes, as in a walk that reads no tag.
 struct TagPick {
   const TagIndex* index = nullptr;
-  const std::vector<uint32_t>* members = nullptr;
-  size_t next = 0;
+  const std::vector<uint32_t>* members = nullptr;  // the tagged members its text picks
+  size_t next = 0;                                 // the first of them not yet passed
   Ref tag;                          // the tag's str, whose text the pick was made from
   const void* tag_value = nullptr;  // the tag's value: that str, or the parsed string
 
   // Whether member i may accept; asked for each member in order.
   bool in_play(size_t i) {
-    if (index == nullptr || !index->tagged[i]) return true;
+    if (!index->tagged[i]) return true;
     if (members == nullptr || next == members->size() || (*members)[next] != i) return false;
     ++next;
     return true;
   }
+  // Member i refused `value`. Its test may have called user code that
+  // changed the dict (a parsed value stays as it is whatever runs). False
+  // when the tag, read again, cannot tell the members apart any more.
+  bool refused(ValueRef value, size_t i) {
+    return !index->may_run_user_code[i] || value.is_json() || read_again(value, i + 1);
+  }
+  // Reads the tag of `value` again, for the members from `first` on.
+  bool read_again(ValueRef value, size_t first);
 };
 
 // Whether two texts are equal, short ones compared without a call.
@@ -77,7 +87,8 @@ bool same(std::string_view a, std::string_view b) {
 }
 
 // The members whose literals hold `text`, or null.
-const std::vector<uint32_t>* tagged_members(const TagIndex& index, std::string_view text) {
+[[gnu::always_inline]] inline const std::vector<uint32_t>* tagged_members(const TagIndex& index,
+                                                                          std::string_view text) {
   constexpr size_t kScanned = 16;  // fewer tags than this are compared, not hashed
   if (index.texts.size() <= kScanned) {
     for (const auto& [tag, members] : index.texts) {
@@ -93,9 +104,11 @@ const std::vector<uint32_t>* tagged_members(const TagIndex& index, std::string_v
 // key most dicts of these records hold at the tag's declared position), in
 // a JSON object the last member, as the record's own pass reads them.
 // Returns false when the tag cannot decide: the tag is a str without UTF-8
-// text, which only the literals' own comparison can judge.
-bool tag_text(const TagIndex& index, ValueRef value, std::string_view& text, bool& found, Ref& item,
-              const void*& at) {
+// text, which only the literals' own comparison can judge. Inlined, as is
+// tagged_members, into the first read, which every check of the union makes.
+[[gnu::always_inline]] inline bool tag_text(const TagIndex& index, ValueRef value,
+                                            std::string_view& text, bool& found, Ref& item,
+                                            const void*& at) {
   found = false;
   if (value.is_json()) {
     const json::Value& object = *value.json;
@@ -134,10 +147,27 @@ bool tag_text(const TagIndex& index, ValueRef value, std::string_view& text, boo
     if (next == Step::End) break;
     hit = next == Step::Tag;
   }
-  if (!hit || !PyUnicode_CheckExact(item.get())) return true;  // no tagged member accepts
+  if (!hit || !PyUnicode_CheckExact(item.get())) {  // no tagged member accepts
+    item.reset();  // any other object is let go now, as a walk would not keep it
+    return true;
+  }
   if (!utf8_view(item.get(), text)) return false;
   at = item.get();
   found = true;
+  return true;
+}
+
+// Out of line, as it is rare: the loop over the members stays small.
+[[gnu::noinline]] bool TagPick::read_again(ValueRef value, size_t first) {
+  members = nullptr;
+  tag_value = nullptr;
+  std::string_view text;
+  bool found = false;
+  if (!tag_text(*index, value, text, found, tag, tag_value)) return false;
+  if (found) members = tagged_members(*index, text);
+  next = 0;
+  if (members == nullptr) return true;
+  while (next < members->size() && (*members)[next] < first) ++next;  // the members passed
   return true;
 }
 
@@ -251,6 +281,7 @@ bool members_accept(const SchemaNode& node, ValueRef value, const WalkContext& c
     } else if (walk(member, value, probe_path, probe, probe_errors)) {
       return true;
     }
+    if (pick != nullptr && !pick->refused(value, i)) pick = nullptr;  // the rest are walked
     // Walks below the member's own definition were wasted, and the next
     // member may make them again.
     const uint64_t visits = ctx.guard->entered - entered;

@@ -54,11 +54,13 @@ struct LiteralSets {
 // A union whose record members are told apart by one key: each of them
 // requires it, with a value that only str literals accept, and none can call
 // user code, so skipping the members whose literals the value's tag is not
-// is unobservable.
+// is unobservable. Other members may call user code that changes the tag,
+// which is then read again.
 struct TagIndex {
   std::string key;
   uint32_t hint = 0;                      // the key's position in the first tagged member
   std::vector<bool> tagged;               // by member: told apart by the key
+  std::vector<bool> may_run_user_code;    // by member: its test may call user code
   std::vector<const DeclaredKeys*> keys;  // by member: a tagged record's entry in `records`
   std::vector<uint32_t> fields;           // by member: the key's field position in it
   // Each tag text with the members whose literals hold it, in member order;
