@@ -400,3 +400,173 @@ class TestAgreesWithPlainWalk:
         shared = {"k": [value, value], "t": "a", "x": value}
         for how in ("is_valid", "validate", "fail_fast"):
             assert outcome(fast, shared, how) == outcome(slow, shared, how)
+
+
+# ---- A tag that user code changes is read again ------------------------------
+
+
+class Run:
+    """One check of a dict whose members' predicates log their calls and may
+    change the dict under check (found here, whatever argument they get).
+    The n-th call of a predicate takes the n-th of its steps (the last one
+    once they run out): a new tag, or KEEP, or DROP, and the verdict."""
+
+    KEEP = "<keep>"
+    DROP = "<drop>"
+
+    def __init__(self, value):
+        self.value = dict(value)
+        self.log = []
+
+    def predicate(self, name, steps):
+        calls = []
+
+        def check(arg):
+            self.log.append((name, repr(arg)))
+            tag, verdict = steps[min(len(calls), len(steps) - 1)]
+            calls.append(1)
+            if tag == Run.DROP:
+                self.value.pop("t", None)
+            elif tag != Run.KEEP:
+                self.value["t"] = tag
+            return verdict
+
+        return annotated_types.Predicate(check)
+
+    def member(self, spec, wrap):
+        """A member from its description: (form, name, steps) for a member
+        that runs a predicate, a dict spec (wrapped as `wrap` says) or a type."""
+        if not isinstance(spec, tuple):
+            return wrap(spec) if isinstance(spec, dict) else spec
+        form, name, steps = spec
+        check = self.predicate(name, steps)
+        if form == "dict":  # the predicate gets the dict itself
+            return Annotated[dict, check]
+        if form == "union":  # the same, one union down
+            return union(None, Annotated[dict, check])
+        if form == "field":  # a record, not tagged, whose field "a" gets it
+            return Annotated[{"a": Annotated[object, check], "zz": int}, annotated_types.MinLen(0)]
+        # "tagged": a tagged record whose own field "m" gets it
+        return {"t": Literal[tuple(name)], "m?": Annotated[object, check]}
+
+    def check(self, members, how, wrap=lambda spec: spec):
+        """The outcome of `how`, the calls logged and the dict as left."""
+        validator = Validator(union(*[self.member(m, wrap) for m in members]))
+        text = json.dumps(self.value)
+        try:
+            if how == "is_valid":
+                verdict = validator.is_valid(self.value)
+            elif how == "in":
+                verdict = self.value in validator
+            elif how == "is_valid_json":
+                verdict = validator.is_valid_json(text)
+            else:
+                validator.validate(self.value, fail_fast=how == "fail_fast")
+                verdict = None
+        except ValidationError as e:
+            verdict = e.errors
+        except RuntimeError as e:
+            verdict = ("RuntimeError", str(e))
+        return verdict, self.log, self.value
+
+
+steps = st.lists(
+    st.tuples(
+        st.sampled_from([Run.KEEP, Run.DROP, "a", "b", "c", "d", "\udc80", Tag("a"), 1]),
+        st.booleans(),
+    ),
+    min_size=1,
+    max_size=3,
+)
+
+
+@st.composite
+def changing_unions(draw):
+    """Members of a union in the form Run.member takes: records tagged by
+    "t", predicates that change the tag around and among them, other members
+    that run no user code, and now and then a tagged record with a predicate
+    of its own (whose union then has no index)."""
+    members = []
+    for i in range(draw(st.integers(2, 5))):
+        pick = draw(st.integers(0, 19))
+        if pick < 6:
+            form = draw(st.sampled_from(["dict", "union", "field"]))
+            members.append((form, f"p{i}", draw(steps)))
+        elif pick < 8:
+            members.append(draw(st.sampled_from([None, int, list[int]])))
+        elif pick == 8:
+            members.append(("tagged", draw(st.sampled_from(["a", "b", "ab"])), draw(steps)))
+        else:
+            tags = draw(st.lists(st.sampled_from("abc"), min_size=1, max_size=2))
+            spec = {"t": Literal[tuple(tags)]}
+            for name in draw(st.lists(st.sampled_from(["a", "x?"]), max_size=2, unique=True)):
+                spec[name] = draw(st.sampled_from([int, str, list[int]]))
+            members.append(spec)
+    return members
+
+
+changing_values = st.dictionaries(
+    st.sampled_from(["t", "a", "x", "m"]),
+    st.sampled_from(["a", "b", "c", "d", "\udc80", Tag("a"), 1, "s", [1], None]),
+    max_size=4,
+)
+
+
+TAG_X = {"t": Literal["x"], "a": int}
+TAG_Y = {"t": Literal["y"], "a": str}
+TO_X = [("x", False)]
+
+
+class TestTagChangedByUserCode:
+    """A member that runs user code may change the dict's tag; the members
+    after it must meet the new tag, as in the same union without its index."""
+
+    # (members, value, the calls of the predicates)
+    CASES = {
+        "the first member retags and fails": (
+            [("dict", "retag", TO_X), TAG_X, TAG_Y],
+            {"t": "z", "a": 1},
+            ["retag"],
+        ),
+        "between tagged members": (
+            [TAG_X, ("dict", "retag", [("y", False)]), TAG_Y],
+            {"t": "x", "a": "s"},
+            ["retag"],
+        ),
+        "in a field of an untagged record": (
+            [("field", "retag", [("x", True)]), TAG_X, TAG_Y],
+            {"a": 1, "t": "z"},
+            ["retag"],
+        ),
+        "in an untagged union member": (
+            [("union", "retag", TO_X), TAG_Y, TAG_X],
+            {"t": "z", "a": 1},
+            ["retag"],
+        ),
+        "a later predicate is not reached": (
+            [("dict", "retag", TO_X), TAG_X, ("dict", "later", [(Run.KEEP, True)]), TAG_Y],
+            {"t": "z", "a": 1},
+            ["retag"],
+        ),
+        "a tag put where there was none": (
+            [TAG_Y, ("dict", "retag", TO_X), TAG_X],
+            {"a": 1},
+            ["retag"],
+        ),
+    }
+
+    @pytest.mark.parametrize("how", ["is_valid", "in", "validate", "fail_fast"])
+    @pytest.mark.parametrize("case", list(CASES))
+    def test_members_after_user_code_meet_the_new_tag(self, case, how):
+        members, value, calls = self.CASES[case]
+        verdict, log, _ = Run(value).check(members, how)
+        accepted = True if how in ("is_valid", "in") else None
+        assert (verdict, [name for name, _ in log]) == (accepted, calls)
+        assert (verdict, log) == Run(value).check(members, how, plain)[:2]
+
+    @settings(max_examples=400, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+    @given(st.data(), HOW | st.just("in"))
+    def test_agrees_with_the_union_without_its_index(self, data, how):
+        members = data.draw(changing_unions())
+        value = data.draw(changing_values)
+        assert Run(value).check(members, how) == Run(value).check(members, how, plain)
