@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "absl/container/flat_hash_set.h"
+#include "absl/container/flat_hash_map.h"
 #include "check/test_cost.h"
 #include "py/container_items.h"
 
@@ -29,18 +29,15 @@ ValueShape builtin_shape(PyObject* root) {
   if (is_builtin_scalar(root)) return ValueShape::Tree;
   if (!is_builtin_container(root)) return ValueShape::Foreign;
   std::vector<ItemCursor> path;
-  std::vector<Ref> finished;  // keeps what `done` names alive
-  absl::flat_hash_set<PyObject*> on_path;
-  absl::flat_hash_set<PyObject*> done;
+  std::vector<Ref> finished;                 // keeps the containers `met` names alive
+  absl::flat_hash_map<PyObject*, bool> met;  // container: still on the path
   bool cyclic = false;
   path.push_back(ItemCursor{Ref::borrow(root)});
-  on_path.insert(root);
+  met.emplace(root, true);
   while (!path.empty()) {
     Ref item = next_item(path.back());
     if (!item) {
-      PyObject* container = path.back().container.get();
-      on_path.erase(container);
-      done.insert(container);
+      met[path.back().container.get()] = false;
       finished.push_back(std::move(path.back().container));
       path.pop_back();
       continue;
@@ -48,12 +45,11 @@ ValueShape builtin_shape(PyObject* root) {
     PyObject* obj = item.get();
     if (is_builtin_scalar(obj)) continue;
     if (!is_builtin_container(obj)) return ValueShape::Foreign;
-    if (on_path.contains(obj)) {
-      cyclic = true;
+    auto [at, first] = met.try_emplace(obj, true);
+    if (!first) {
+      cyclic = cyclic || at->second;
       continue;
     }
-    if (done.contains(obj)) continue;
-    on_path.insert(obj);
     path.push_back(ItemCursor{std::move(item)});
   }
   return cyclic ? ValueShape::Cyclic : ValueShape::Tree;
@@ -75,7 +71,6 @@ void WalkMemo::open(const RecursionGuard& guard) {
     whole_guard_ = shape == ValueShape::Cyclic;
   }
   state_ = State::Open;
-  levels_.resize(kMaxRecursion);
   if (!whole_guard_) return;
   names_.resize(kMaxRecursion);
   uint32_t below = 0;
@@ -129,25 +124,25 @@ bool WalkMemo::name_walk(const RecursionGuard& guard, ValueRef value, WalkMode m
 bool WalkMemo::recall(RecursionGuard& guard, ValueRef value, WalkMode mode, const Path& path,
                       ErrorList& errors, bool& verdict) {
   const size_t size = guard.size();
+  if (levels_.size() < size) levels_.resize(size);
   Level& level = levels_[size - 1];
   level.key = Key{};
   level.kept = name_walk(guard, value, mode, level.key);
   if (level.kept) {
     auto hit = entries_.find(level.key);
-    if (hit != entries_.end()) {
-      for (const Entry& entry : hit->second) {
-        if (!answers_alike(entry, size)) continue;
-        verdict = entry.verdict;
-        for (const ErrorRecord& record : entry.records) {
-          ErrorRecord copy{path, record.expected, record.value, record.code};
-          copy.path.insert(copy.path.end(), record.path.begin(), record.path.end());
-          errors.push_back(std::move(copy));
-        }
-        // What the walk did to the guard, the walks around it must learn.
-        guard.peak = std::max<uint32_t>(guard.peak, static_cast<uint32_t>(size) + entry.height);
-        if (entry.refused) ++guard.refusals;
-        return true;
+    const Entry* entry = hit == entries_.end() ? nullptr : &hit->second;
+    for (; entry != nullptr; entry = entry->next.get()) {
+      if (!answers_alike(*entry, size)) continue;
+      verdict = entry->verdict;
+      for (const ErrorRecord& record : entry->records) {
+        ErrorRecord copy{path, record.expected, record.value, record.code};
+        copy.path.insert(copy.path.end(), record.path.begin(), record.path.end());
+        errors.push_back(std::move(copy));
       }
+      // What the walk did to the guard, the walks around it must learn.
+      guard.peak = std::max<uint32_t>(guard.peak, static_cast<uint32_t>(size) + entry->height);
+      if (entry->refused) ++guard.refusals;
+      return true;
     }
   }
   level.value = value.is_json() ? Ref() : Ref::borrow(value.obj);
@@ -180,8 +175,9 @@ void WalkMemo::finish(RecursionGuard& guard, bool keep, bool verdict, const Erro
         ErrorRecord{Path(record.path.begin() + static_cast<ptrdiff_t>(depth), record.path.end()),
                     record.expected, record.value, record.code});
   }
-  std::vector<Entry>& kept = entries_[level.key];
-  kept.push_back(std::move(entry));
+  auto [at, added] = entries_.try_emplace(level.key);
+  if (!added) entry.next = std::make_unique<Entry>(std::move(at->second));
+  at->second = std::move(entry);
 }
 
 }  // namespace qx

@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "absl/container/flat_hash_map.h"
@@ -114,8 +115,9 @@ class WalkMemo {
     uint32_t height;  // how many pairs above `size` the guard held at most
     bool refused;     // a pair was refused at the limit: holds at `size` only
     bool verdict;
-    ErrorList records;  // paths relative to the walk's own path
-    Ref value;          // keeps the named value's address its own
+    ErrorList records;            // paths relative to the walk's own path
+    Ref value;                    // keeps the named value's address its own
+    std::unique_ptr<Entry> next;  // the walk made before under another guard size
   };
   // A walk under way that recall() did not find.
   struct Level {
@@ -144,7 +146,7 @@ class WalkMemo {
   std::vector<uint32_t> names_;
   absl::flat_hash_map<Step, uint32_t> steps_;
   std::vector<Level> levels_;  // by guard position, while open
-  absl::flat_hash_map<Key, std::vector<Entry>> entries_;
+  absl::flat_hash_map<Key, Entry> entries_;
 };
 
 }  // namespace qx
