@@ -50,6 +50,10 @@ AGREEMENT = [
     (r"(?x) a b c ", "abc "),
     ("(?x)a # a comment\n b", "ab #\n"),
     ("(?x)a#to the end", "a#t"),
+    # A backslash and what follows it are one item, in a comment too: an
+    # escaped backslash ends the comment at the line feed, a lone one before
+    # the line feed carries the comment on.
+    ("(?x)a # c \\\\\n b # d \\\n c", "abc"),
     (r"(?x) a \ b", "ab "),
     ("(?x)a\\\tb", "ab\t"),
     (r"(?x)[ a]+", "a b"),
@@ -136,6 +140,8 @@ class TestStillRefused:
             (r"(?x)( ?:a)", "missing argument to repetition operator: ?"),
             (r"(?x) * a", "missing argument to repetition operator: *"),
             (r"(?x)a | * b", "missing argument to repetition operator: *"),
+            # A comment cannot hide a backslash that ends the pattern.
+            ("(?x)a # c \\", "trailing \\"),
         ],
     )
     def test_description(self, pattern, description):

@@ -104,6 +104,22 @@ size_t global_flags_end(std::string_view p, size_t i) {
   return j > i + 2 && j < p.size() && p[j] == ')' ? j + 1 : std::string_view::npos;
 }
 
+// Where the verbose comment whose "#" is at `i` ends: after the line feed that
+// closes it, or at the end of the text. Python reads a backslash and the
+// character after it as one item even here, so a line feed right after a
+// backslash continues the comment; a backslash that ends the text is left
+// out of the comment, for the engine to refuse as Python does.
+size_t comment_end(std::string_view p, size_t i) {
+  for (size_t j = i + 1; j < p.size(); ++j) {
+    if (p[j] == '\n') return j + 1;
+    if (p[j] == '\\') {
+      if (j + 1 == p.size()) return j;
+      ++j;
+    }
+  }
+  return p.size();
+}
+
 enum class Last : uint8_t { Open, Atom, Escape, Repeat };
 
 class Translator {
@@ -121,8 +137,7 @@ class Translator {
         continue;
       }
       if (verbose_ && c == '#') {
-        const size_t eol = p_.find('\n', i_);
-        i_ = eol == std::string_view::npos ? p_.size() : eol + 1;
+        i_ = comment_end(p_, i_);
         gap_ = true;
         continue;
       }
