@@ -1,6 +1,7 @@
 // Pattern constraints: compiling a pattern text as a whole-string regular expression.
 #include "compile/pattern.h"
 
+#include "compile/pattern_arms.h"
 #include "compile/pattern_syntax.h"
 #include "compile/perl_classes.h"
 
@@ -49,6 +50,9 @@ std::unique_ptr<re2::RE2> compile_anchored_pattern(std::string_view pattern, std
     if (error != nullptr) *error = too_large(options);
     return nullptr;
   }
+  // Only the text the engine compiles is rewritten, after the checks above:
+  // descriptions and the size estimate see the pattern as written.
+  if (engine_merges_folded_arms()) translated = keep_folded_arms_apart(translated);
   std::string anchored = "\\A(?:";
   anchored += rewrite_perl_classes(translated);
   anchored += ")\\z";

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -13,6 +14,12 @@ inline bool is_hex_digit(char c) {
 }
 
 inline bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The value of the hex digit `c`.
+inline uint32_t hex_value(char c) {
+  if (c <= '9') return static_cast<uint32_t>(c - '0');
+  return static_cast<uint32_t>((c | 0x20) - 'a' + 10);
+}
 
 // Appends the engine's escape for the code point `cp`: \x{hex}.
 inline void append_code_point(std::string& out, char32_t cp) {

@@ -21,11 +21,6 @@ bool is_ascii_alnum(char c) {
   return is_ascii_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-uint32_t hex_value(char c) {
-  if (c <= '9') return static_cast<uint32_t>(c - '0');
-  return static_cast<uint32_t>((c | 0x20) - 'a' + 10);
-}
-
 // Translates the \u or \U escape at `i` into \x{...}; sets `end` after it.
 // Python takes exactly four or eight hex digits naming a code point.
 bool translate_unicode_escape(std::string_view p, size_t i, size_t& end, std::string& out,
