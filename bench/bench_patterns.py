@@ -4,8 +4,8 @@ Run from the repository root with the module importable, for example:
     PYTHONPATH=build/dev .venv/bin/python bench/bench_patterns.py
 On an engine that merges a case-folded arm into an earlier arm holding the
 same letter in lower case only ("x|[Xx]" refusing "X"), such arms are wrapped
-before the pattern is compiled; set QX_KEEP_FOLDED_ARMS_APART=1 to wrap them
-on any engine.
+before the pattern is compiled; a build configured with
+QUENDRIX_KEEP_FOLDED_ARMS_APART=ON wraps them on any engine.
 
 Cases: each pattern with arms that need keeping apart stands beside a pattern
 that means the same with the folded arm first, which needs nothing. Prints, for

@@ -10,6 +10,7 @@ extra=()
 [ "${QX_SANITIZE:-0}" = 1 ] && extra+=(-DQUENDRIX_SANITIZE=ON)
 [ "${QX_WERROR:-0}" = 1 ] && extra+=(-DQUENDRIX_WERROR=ON)
 [ "${QX_EAGER_MEMO:-0}" = 1 ] && extra+=(-DQUENDRIX_EAGER_MEMO=ON)
+[ "${QX_KEEP_FOLDED_ARMS_APART:-0}" = 1 ] && extra+=(-DQUENDRIX_KEEP_FOLDED_ARMS_APART=ON)
 if [ ! -f "$out/cmake/CMakeCache.txt" ]; then
   cmake -S "$here" -B "$out/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DPython_EXECUTABLE="$py" "${extra[@]}" >/dev/null

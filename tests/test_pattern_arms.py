@@ -3,8 +3,6 @@
 import itertools
 import os
 import re
-import subprocess
-import sys
 from types import SimpleNamespace as NS
 from typing import Annotated
 
@@ -131,34 +129,3 @@ class TestFoldedArmsGenerated:
     @given(pattern=PATTERNS)
     def test_same_verdict_as_re(self, pattern):
         assert disagreements(pattern) == []
-
-
-class TestOnEveryEngine:
-    def test_pattern_tests_pass_with_arms_kept_apart(self):
-        # The engine is asked once per process whether arms must be kept
-        # apart; the variable says yes on any engine, so that the rewrite is
-        # run, and must keep every verdict, where the engine needs none.
-        tests = os.path.dirname(__file__)
-        done = subprocess.run(
-            [
-                sys.executable,
-                "-m",
-                "pytest",
-                "-q",
-                "-p",
-                "no:cacheprovider",
-                f"{__file__}::TestFoldedArms",
-                f"{__file__}::TestFoldedArmsGenerated",
-                os.path.join(tests, "test_pattern_syntax.py"),
-                os.path.join(tests, "test_quote_pattern.py"),
-            ],
-            capture_output=True,
-            text=True,
-            timeout=1800,
-            env={
-                **os.environ,
-                "QX_KEEP_FOLDED_ARMS_APART": "1",
-                "PYTHONPATH": os.pathsep.join(sys.path),
-            },
-        )
-        assert done.returncode == 0, done.stdout[-3000:] + done.stderr[-1000:]

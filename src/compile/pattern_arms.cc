@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -371,17 +370,12 @@ class ArmGuard {
   std::vector<std::pair<size_t, std::string>> closes_;  // a wrapper closes before p[i]
 };
 
-bool forced_by_environment() {
-  const char* value = std::getenv("QX_KEEP_FOLDED_ARMS_APART");
-  return value != nullptr && std::string_view(value) == "1";
-}
-
 }  // namespace
 
 bool engine_merges_folded_arms() {
   // Thread-safe static initialisation; nothing here calls into Python.
   static const bool merges = [] {
-    if (forced_by_environment()) return true;
+    if (QX_KEEP_FOLDED_ARMS_APART) return true;
     RE2::Options options;
     options.set_log_errors(false);
     const RE2 probe("x|[Xx]", options);

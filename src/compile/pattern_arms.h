@@ -4,14 +4,18 @@
 #include <string>
 #include <string_view>
 
+#ifndef QX_KEEP_FOLDED_ARMS_APART
+#define QX_KEEP_FOLDED_ARMS_APART 0
+#endif
+
 namespace qx {
 
 // True when the engine merges a case-folded letter into an earlier arm that
 // holds the same letter in lower case only, and then matches the lower case
 // alone ("x|[Xx]" refusing "X"), as some of its releases do. Asked of the
-// engine once per process. The environment variable QX_KEEP_FOLDED_ARMS_APART
-// set to 1 makes the answer true on any engine, so that tests can run the
-// rewrite below where it is not needed.
+// engine once per process. A build with QX_KEEP_FOLDED_ARMS_APART set answers
+// true on any engine, so that the suite runs the rewrite below where it is
+// not needed.
 bool engine_merges_folded_arms();
 
 // Rewrites `pattern`, in the engine's syntax and already parsed by it, so that
