@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "algebra/order.h"
+#include "absl/container/flat_hash_set.h"
 
 namespace qx {
 
@@ -108,10 +108,11 @@ bool is_integer_kind(const SchemaNode& node) {
 }
 
 // A Record or an Object is empty when one of its required fields is.
-EmptinessSummary fields_emptiness(const std::vector<RecordField>& fields,
-                                  const DecisionContext& ctx, DefinitionStack& stack) {
-  for (const RecordField& f : fields) {
-    if (f.required && emptiness_rec(f.node, ctx, stack).empty) return {true, true, 0};
+// Only the required fields are visited, so optional ones cost nothing.
+EmptinessSummary fields_emptiness(const SchemaNode& node, const DecisionContext& ctx,
+                                  DefinitionStack& stack) {
+  for (const uint32_t position : ctx.facts.fields(node).required) {
+    if (emptiness_rec(node.fields()[position].node, ctx, stack).empty) return {true, true, 0};
   }
   return kNotEmptyInexact;
 }
@@ -141,14 +142,14 @@ EmptinessSummary ref_emptiness(uint64_t d, const DecisionContext& ctx, Definitio
 // Up to this many members, the two tests below go pair by pair as written:
 // that allocates nothing and is as quick as any index for the few members
 // of a common intersection. Wider ones are indexed, so that the tests cost
-// n log n rather than n squared; both ways give the same answer.
+// n rather than n squared; both ways give the same answer.
 constexpr size_t kPairwiseUpTo = 8;
 
 // Some member X beside a member complement(X), for an X other than Any.
-// A wide intersection sorts the complemented operands once by the total
-// order of nodes and looks every member up among them; node_cmp is 0
-// exactly when schema_node_eq holds.
-bool complement_contradiction(std::span<const SchemaNode* const> members) {
+// Trees are compared by their ids, equal exactly when the trees are, so a
+// comparison costs the same however large the trees; a wide intersection
+// looks every member up among the ids of the complemented operands.
+bool complement_contradiction(std::span<const SchemaNode* const> members, TreeFacts& facts) {
   const auto complemented = [](const SchemaNode* m) {
     return m->kind == NodeKind::Complement && m->child().kind != NodeKind::Any;
   };
@@ -156,20 +157,18 @@ bool complement_contradiction(std::span<const SchemaNode* const> members) {
     for (const SchemaNode* m : members) {
       if (!complemented(m)) continue;
       for (const SchemaNode* other : members) {
-        if (schema_node_eq(*other, m->child())) return true;
+        if (facts.same(*other, m->child())) return true;
       }
     }
     return false;
   }
-  std::vector<const SchemaNode*> operands;
+  absl::flat_hash_set<uint64_t> operands;
   for (const SchemaNode* m : members) {
-    if (complemented(m)) operands.push_back(&m->child());
+    if (complemented(m)) operands.insert(facts.id(m->child()));
   }
   if (operands.empty()) return false;
-  std::ranges::sort(operands,
-                    [](const SchemaNode* x, const SchemaNode* y) { return node_cmp(*x, *y) < 0; });
   return std::ranges::any_of(members,
-                             [&](const SchemaNode* m) { return contains_sorted(operands, *m); });
+                             [&](const SchemaNode* m) { return operands.contains(facts.id(*m)); });
 }
 
 // Some two members disjoint by their base kinds; a wide intersection finds
@@ -203,7 +202,7 @@ EmptinessSummary intersection_members_emptiness(std::span<const SchemaNode* cons
     s.empty = true;
     return s;
   }
-  s.empty = complement_contradiction(members) || some_pair_disjoint(members) ||
+  s.empty = complement_contradiction(members, ctx.facts) || some_pair_disjoint(members) ||
             intersection_bounds_unsat(members, ctx.oracle);
   return s;
 }
@@ -268,7 +267,7 @@ EmptinessSummary emptiness_rec(const SchemaNode& node, const DecisionContext& ct
       return {item_shape_emptiness(node.shape(), ctx, stack), true, 0};
     case NodeKind::Record:
     case NodeKind::Object:
-      return fields_emptiness(node.fields(), ctx, stack);
+      return fields_emptiness(node, ctx, stack);
     case NodeKind::Union:
       return union_emptiness(node.members(), ctx, stack);
     case NodeKind::Intersection: {
@@ -335,7 +334,8 @@ bool decide_empty(const SchemaNode& root, LeafOracle& oracle,
                   const std::vector<SchemaNode>& definitions) {
   return decide_within_stack([&] {
     WorkBudget budget;
-    const DecisionContext ctx{oracle, definitions, budget};
+    TreeFacts facts;
+    const DecisionContext ctx{oracle, definitions, budget, facts};
     return node_emptiness(root, ctx).empty;
   });
 }

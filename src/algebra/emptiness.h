@@ -8,6 +8,7 @@
 #include "algebra/budget.h"
 #include "algebra/kinds.h"
 #include "algebra/oracle.h"
+#include "algebra/tree_facts.h"
 #include "schema/node.h"
 
 namespace qx {
@@ -17,6 +18,9 @@ struct DecisionContext {
   LeafOracle& oracle;
   const std::vector<SchemaNode>& definitions;
   WorkBudget& budget;
+  // Equality, class masks and the like of the query's trees, each worked out
+  // once, so that no step costs more for meeting a large tree again.
+  TreeFacts& facts;
 };
 
 // `empty`: proven empty. `inexact`: the value set is not exactly the union of

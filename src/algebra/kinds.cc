@@ -7,60 +7,7 @@ namespace qx {
 
 KindMask kind_classes(const SchemaNode& node) {
   ensure_stack();
-  switch (node.kind) {
-    case NodeKind::Anything:
-      return {false, kAllClasses};
-    case NodeKind::Nothing:
-      return {false, 0};
-    case NodeKind::NoneType:
-      return {false, kClassNone};
-    case NodeKind::Bool:
-      return {false, kClassBool};
-    case NodeKind::Int:
-      return {false, static_cast<KindClasses>(kClassBool | kClassInt)};
-    case NodeKind::Float:
-      return {false, kClassFloat};
-    case NodeKind::Str:
-      return {false, kClassStr};
-    case NodeKind::Bytes:
-      return {false, kClassBytes};
-    case NodeKind::Union: {
-      KindClasses classes = 0;
-      for (const SchemaNode& m : node.members()) {
-        KindMask k = kind_classes(m);
-        if (k.opaque) return {true, 0};
-        classes |= k.classes;
-      }
-      return {false, classes};
-    }
-    case NodeKind::Intersection: {
-      KindClasses classes = kAllClasses;
-      for (const SchemaNode& m : node.members()) {
-        KindMask k = kind_classes(m);
-        if (k.opaque) return {true, 0};
-        classes &= k.classes;
-      }
-      return {false, classes};
-    }
-    case NodeKind::Complement: {
-      KindMask k = kind_classes(node.child());
-      if (k.opaque) return {true, 0};
-      return {false, static_cast<KindClasses>(kAllClasses & ~k.classes)};
-    }
-    case NodeKind::Any:
-    case NodeKind::Literal:
-    case NodeKind::Sequence:
-    case NodeKind::Set:
-    case NodeKind::FrozenSet:
-    case NodeKind::Record:
-    case NodeKind::Instance:
-    case NodeKind::Object:
-    case NodeKind::Refinement:
-    case NodeKind::Ref:
-    case NodeKind::Placeholder:
-      return {true, 0};
-  }
-  return {true, 0};
+  return kind_classes_with(node, kind_classes);
 }
 
 BaseKind base_kind(const SchemaNode& node) {

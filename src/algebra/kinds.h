@@ -28,6 +28,67 @@ struct KindMask {
 };
 KindMask kind_classes(const SchemaNode& node);
 
+// kind_classes of `node`, reading the mask of each member or child through
+// `child_mask` (kind_classes itself, or a memo of it). Members are read in
+// order and the first opaque one ends the reading.
+template <class ChildMask>
+KindMask kind_classes_with(const SchemaNode& node, ChildMask child_mask) {
+  switch (node.kind) {
+    case NodeKind::Anything:
+      return {false, kAllClasses};
+    case NodeKind::Nothing:
+      return {false, 0};
+    case NodeKind::NoneType:
+      return {false, kClassNone};
+    case NodeKind::Bool:
+      return {false, kClassBool};
+    case NodeKind::Int:
+      return {false, static_cast<KindClasses>(kClassBool | kClassInt)};
+    case NodeKind::Float:
+      return {false, kClassFloat};
+    case NodeKind::Str:
+      return {false, kClassStr};
+    case NodeKind::Bytes:
+      return {false, kClassBytes};
+    case NodeKind::Union: {
+      KindClasses classes = 0;
+      for (const SchemaNode& m : node.members()) {
+        const KindMask k = child_mask(m);
+        if (k.opaque) return {true, 0};
+        classes |= k.classes;
+      }
+      return {false, classes};
+    }
+    case NodeKind::Intersection: {
+      KindClasses classes = kAllClasses;
+      for (const SchemaNode& m : node.members()) {
+        const KindMask k = child_mask(m);
+        if (k.opaque) return {true, 0};
+        classes &= k.classes;
+      }
+      return {false, classes};
+    }
+    case NodeKind::Complement: {
+      const KindMask k = child_mask(node.child());
+      if (k.opaque) return {true, 0};
+      return {false, static_cast<KindClasses>(kAllClasses & ~k.classes)};
+    }
+    case NodeKind::Any:
+    case NodeKind::Literal:
+    case NodeKind::Sequence:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Record:
+    case NodeKind::Instance:
+    case NodeKind::Object:
+    case NodeKind::Refinement:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      return {true, 0};
+  }
+  return {true, 0};
+}
+
 // The one Python type every value of a node has, when there is one.
 enum class BaseKind : uint8_t {
   None = 0,

@@ -41,8 +41,27 @@ int8_t clause_cmp(const Clause& a, const Clause& b) {
   return node_cmp(a.value, b.value);
 }
 
-// What decides the order between two nodes of one kind.
-enum class WithinKind : uint8_t { Equal, Index, Tree };
+struct SortKey {
+  NodeKind kind;
+  WithinKind within;
+  uint64_t index;
+  SchemaNode* node;
+};
+
+bool key_less(const SortKey& a, const SortKey& b) {
+  if (a.kind != b.kind) return a.kind < b.kind;
+  switch (a.within) {
+    case WithinKind::Equal:
+      return false;
+    case WithinKind::Index:
+      return a.index < b.index;
+    case WithinKind::Tree:
+      return node_cmp(*a.node, *b.node) < 0;
+  }
+  return false;
+}
+
+}  // namespace
 
 WithinKind within_kind(NodeKind kind) {
   switch (kind) {
@@ -74,28 +93,6 @@ WithinKind within_kind(NodeKind kind) {
   }
   return WithinKind::Tree;
 }
-
-struct SortKey {
-  NodeKind kind;
-  WithinKind within;
-  uint64_t index;
-  SchemaNode* node;
-};
-
-bool key_less(const SortKey& a, const SortKey& b) {
-  if (a.kind != b.kind) return a.kind < b.kind;
-  switch (a.within) {
-    case WithinKind::Equal:
-      return false;
-    case WithinKind::Index:
-      return a.index < b.index;
-    case WithinKind::Tree:
-      return node_cmp(*a.node, *b.node) < 0;
-  }
-  return false;
-}
-
-}  // namespace
 
 void sort_nodes(std::vector<SchemaNode>& nodes) {
   const size_t n = nodes.size();

@@ -48,6 +48,11 @@ bool contains_sorted(const Range& sorted, const SchemaNode& x) {
   return false;
 }
 
+// What tells two nodes of one kind apart: nothing (the kinds without a
+// payload), their index (Literal, Instance, Ref, Placeholder), or their tree.
+enum class WithinKind : uint8_t { Equal, Index, Tree };
+WithinKind within_kind(NodeKind kind);
+
 // Lists shorter than this are sorted in place by insertion, which allocates
 // nothing; the short member and constraint lists of real schemas stay cheap.
 inline constexpr size_t kMergeSortFrom = 21;

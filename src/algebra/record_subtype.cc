@@ -1,57 +1,78 @@
 // Inclusion between records (fields and catch-all clauses) and between objects (attributes).
-#include <string_view>
+#include <algorithm>
+#include <cstdint>
+#include <vector>
 
-#include "absl/container/flat_hash_map.h"
 #include "algebra/subtype.h"
 
 namespace qx {
 
 namespace {
 
-// Field names of one side, each locating its field. Borrows the fields.
-class FieldIndex {
- public:
-  explicit FieldIndex(const std::vector<RecordField>& fields) {
-    by_name_.reserve(fields.size());
-    for (const RecordField& f : fields) by_name_.try_emplace(f.name, &f);
-  }
-  const RecordField* find(std::string_view name) const {
-    auto it = by_name_.find(name);
-    return it == by_name_.end() ? nullptr : it->second;
-  }
-  bool empty() const { return by_name_.empty(); }
-
- private:
-  absl::flat_hash_map<std::string_view, const RecordField*> by_name_;
-};
-
 // A key node that admits every field name, by its own kind.
 bool takes_every_name(const SchemaNode& key) {
   return key.kind == NodeKind::Str || key.kind == NodeKind::Anything;
 }
 
-// b's fields: shared ones must narrow (and stay required where b requires
-// them); ones a lacks must be optional in b and admit whatever a's
-// catch-all clauses let through.
-bool declared_fields_phase(const SchemaNode& a, const SchemaNode& b, const FieldIndex& a_names,
-                           const DecisionContext& ctx, AssumptionStack& stack) {
-  for (const RecordField& f : b.fields()) {
-    if (const RecordField* g = a_names.find(f.name)) {
-      if (!subtype_rec(g->node, f.node, ctx, stack)) return false;
-      if (f.required && !g->required) return false;
-      continue;
+// One field f of b: a field of a with its name must narrow it (and stay
+// required where f is); without one, f must be optional and admit whatever
+// a's catch-all clauses let through.
+bool declared_field_holds(const SchemaNode& a, const RecordField& f, const FieldFacts& a_names,
+                          const DecisionContext& ctx, AssumptionStack& stack) {
+  if (const RecordField* g = a_names.find(f.name)) {
+    return subtype_rec(g->node, f.node, ctx, stack) && (!f.required || g->required);
+  }
+  if (f.required) return false;
+  for (const Clause& clause : a.clauses()) {
+    if (!subtype_rec(clause.value, f.node, ctx, stack)) return false;
+  }
+  return true;
+}
+
+// b's fields in order, stopping at the first that fails.
+bool declared_fields_phase(const SchemaNode& a, const SchemaNode& b, const FieldFacts& a_names,
+                           const FieldFacts& b_names, const DecisionContext& ctx,
+                           AssumptionStack& stack) {
+  const std::vector<RecordField>& wider = b.fields();
+  if (!a.clauses().empty() || wider.size() <= a.fields().size()) {
+    for (const RecordField& f : wider) {
+      if (!declared_field_holds(a, f, a_names, ctx, stack)) return false;
     }
-    if (f.required) return false;
-    for (const Clause& clause : a.clauses()) {
-      if (!subtype_rec(clause.value, f.node, ctx, stack)) return false;
+    return true;
+  }
+  // Without clauses in a, a field of b that a lacks passes when optional and
+  // fails when required, asking nothing of a: only the fields of b named in
+  // a and b's required fields need a visit, in b's order. Found through a's
+  // names, they cost what the narrower record does, not what b does.
+  std::vector<uint32_t> named;
+  for (const auto& [name, unused] : a_names.first) {
+    auto it = b_names.first.find(name);
+    if (it == b_names.first.end()) continue;
+    for (uint32_t p = it->second;; p = b_names.next(p)) {
+      named.push_back(p);
+      if (b_names.next(p) == 0) break;
     }
+  }
+  std::ranges::sort(named);
+  const std::vector<uint32_t>& required = b_names.required;
+  size_t i = 0;
+  size_t j = 0;
+  while (i < named.size() || j < required.size()) {
+    uint32_t p = 0;
+    if (j == required.size() || (i < named.size() && named[i] <= required[j])) {
+      p = named[i++];
+      if (j < required.size() && required[j] == p) ++j;
+    } else {
+      p = required[j++];
+    }
+    if (!declared_field_holds(a, wider[p], a_names, ctx, stack)) return false;
   }
   return true;
 }
 
 // a's fields that b lacks are undeclared keys to b: some clause of b that
 // takes any name must admit the value.
-bool extra_fields_phase(const SchemaNode& a, const SchemaNode& b, const FieldIndex& b_names,
+bool extra_fields_phase(const SchemaNode& a, const SchemaNode& b, const FieldFacts& b_names,
                         const DecisionContext& ctx, AssumptionStack& stack) {
   for (const RecordField& g : a.fields()) {
     if (b_names.find(g.name) != nullptr) continue;
@@ -88,10 +109,10 @@ bool clauses_phase(const SchemaNode& a, const SchemaNode& b, const DecisionConte
 
 bool record_subtype(const SchemaNode& a, const SchemaNode& b, const DecisionContext& ctx,
                     AssumptionStack& stack) {
-  const FieldIndex a_names(a.fields());
-  const FieldIndex b_names(b.fields());
+  const FieldFacts& a_names = ctx.facts.fields(a);
+  const FieldFacts& b_names = ctx.facts.fields(b);
   // All three phases run, whatever the first one answers.
-  const bool declared = declared_fields_phase(a, b, a_names, ctx, stack);
+  const bool declared = declared_fields_phase(a, b, a_names, b_names, ctx, stack);
   const bool extra = extra_fields_phase(a, b, b_names, ctx, stack);
   const bool clauses = clauses_phase(a, b, ctx, stack);
   return declared && extra && clauses;
@@ -105,8 +126,8 @@ bool object_subtype(const SchemaNode& a, const SchemaNode& b, const DecisionCont
     if (ctx.oracle.leaf_subtype(a_class, b_class) != kOracleYes) return false;
   }
   // Every attribute is looked up whatever its required flag, so the flags need no comparing.
-  const FieldIndex a_names(a.fields());
-  if (a_names.empty()) return b.fields().empty();
+  if (a.fields().empty()) return b.fields().empty();
+  const FieldFacts& a_names = ctx.facts.fields(a);
   for (const RecordField& f : b.fields()) {
     const RecordField* g = a_names.find(f.name);
     if (g == nullptr || !subtype_rec(g->node, f.node, ctx, stack)) return false;

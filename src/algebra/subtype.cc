@@ -7,9 +7,19 @@ namespace qx {
 
 namespace {
 
-bool assumed(const AssumptionStack& stack, const SchemaNode& a, const SchemaNode& b) {
-  for (const auto& [left, right] : stack) {
-    if (schema_node_eq(*left, a) && schema_node_eq(*right, b)) return true;
+bool assumed(const AssumptionStack& stack, const SchemaNode& a, const SchemaNode& b,
+             TreeFacts& facts) {
+  if (stack.empty()) return false;
+  const uint64_t left = facts.id(a);
+  uint64_t right = 0;
+  bool right_known = false;
+  for (const auto& [l, r] : stack) {
+    if (l != left) continue;
+    if (!right_known) {
+      right = facts.id(b);
+      right_known = true;
+    }
+    if (r == right) return true;
   }
   return false;
 }
@@ -17,7 +27,7 @@ bool assumed(const AssumptionStack& stack, const SchemaNode& a, const SchemaNode
 // `a` against `b` with the pair (a_ref, b_ref) assumed included meanwhile.
 bool expand(const SchemaNode& a_ref, const SchemaNode& b_ref, const SchemaNode& a,
             const SchemaNode& b, const DecisionContext& ctx, AssumptionStack& stack) {
-  stack.emplace_back(&a_ref, &b_ref);
+  stack.emplace_back(ctx.facts.id(a_ref), ctx.facts.id(b_ref));
   const bool included = subtype_rec(a, b, ctx, stack);
   stack.pop_back();
   return included;
@@ -69,12 +79,12 @@ bool subtype_rec(const SchemaNode& a_in, const SchemaNode& b_in, const DecisionC
   // Each pass is one step; the restarts below re-enter it instead of recursing.
   for (;;) {
     if (!ctx.budget.spend()) return false;
-    if (assumed(stack, *a, *b)) return true;
+    if (assumed(stack, *a, *b, ctx.facts)) return true;
 
-    const KindMask ma = kind_classes(*a);
-    const KindMask mb = kind_classes(*b);
+    const KindMask ma = ctx.facts.classes(*a);
+    const KindMask mb = ctx.facts.classes(*b);
     if (!ma.opaque && !mb.opaque) return (ma.classes & ~mb.classes & kAllClasses) == 0;
-    if (schema_node_eq(*a, *b)) return true;
+    if (ctx.facts.same(*a, *b)) return true;
     if (node_emptiness(*a, ctx).empty) return true;
     const EmptinessSummary right = node_emptiness(*b, ctx);
     if (!right.inexact && right.classes == kAllClasses) return true;
@@ -165,7 +175,7 @@ bool subtype_rec(const SchemaNode& a_in, const SchemaNode& b_in, const DecisionC
 
 bool item_shape_subtype(const ItemShape& sa, const ItemShape& sb, const DecisionContext& ctx,
                         AssumptionStack& stack) {
-  if (item_shape_eq(sa, sb)) return true;
+  if (ctx.facts.same(sa, sb)) return true;
   if (sa.kind == ShapeKind::Alt) {
     for (const ItemShape& alt : sa.parts) {
       if (!item_shape_subtype(alt, sb, ctx, stack)) return false;
@@ -178,18 +188,21 @@ bool item_shape_subtype(const ItemShape& sa, const ItemShape& sb, const Decision
     }
     return false;
   }
-  ShapeView va;
-  ShapeView vb;
-  if (!item_shape_prefix_rest(sa, va) || !item_shape_prefix_rest(sb, vb)) return false;
+  // Views are made once per shape and query: a long tuple met again costs
+  // nothing more than a short one until its items are compared.
+  const ShapeView* va = ctx.facts.view(sa);
+  const ShapeView* vb = va == nullptr ? nullptr : ctx.facts.view(sb);
+  if (vb == nullptr) return false;
   // A rest that admits nothing only allows the zero-repeat case.
-  if (va.rest != nullptr && node_emptiness(*va.rest, ctx).empty) va.rest = nullptr;
-  if (va.items.size() < vb.items.size()) return false;
-  for (size_t i = 0; i < va.items.size(); ++i) {
-    const SchemaNode* wider = i < vb.items.size() ? vb.items[i] : vb.rest;
-    if (wider == nullptr || !subtype_rec(*va.items[i], *wider, ctx, stack)) return false;
+  const SchemaNode* a_rest = va->rest;
+  if (a_rest != nullptr && node_emptiness(*a_rest, ctx).empty) a_rest = nullptr;
+  if (va->items.size() < vb->items.size()) return false;
+  for (size_t i = 0; i < va->items.size(); ++i) {
+    const SchemaNode* wider = i < vb->items.size() ? vb->items[i] : vb->rest;
+    if (wider == nullptr || !subtype_rec(*va->items[i], *wider, ctx, stack)) return false;
   }
-  if (va.rest == nullptr) return va.items.size() == vb.items.size() || vb.rest != nullptr;
-  return vb.rest != nullptr && subtype_rec(*va.rest, *vb.rest, ctx, stack);
+  if (a_rest == nullptr) return va->items.size() == vb->items.size() || vb->rest != nullptr;
+  return vb->rest != nullptr && subtype_rec(*a_rest, *vb->rest, ctx, stack);
 }
 
 bool subtype_of_complement(const SchemaNode& a, const SchemaNode& b_operand,
@@ -210,7 +223,8 @@ bool decide_subtype(const SchemaNode& a, const SchemaNode& b, LeafOracle& oracle
                     const std::vector<SchemaNode>& definitions) {
   return decide_within_stack([&] {
     WorkBudget budget;
-    const DecisionContext ctx{oracle, definitions, budget};
+    TreeFacts facts;
+    const DecisionContext ctx{oracle, definitions, budget, facts};
     AssumptionStack stack;
     return subtype_rec(a, b, ctx, stack);
   });
@@ -220,7 +234,8 @@ bool decide_equivalent(const SchemaNode& a, const SchemaNode& b, LeafOracle& ora
                        const std::vector<SchemaNode>& definitions) {
   return decide_within_stack([&] {
     WorkBudget budget;
-    const DecisionContext ctx{oracle, definitions, budget};
+    TreeFacts facts;
+    const DecisionContext ctx{oracle, definitions, budget, facts};
     AssumptionStack forward;
     if (!subtype_rec(a, b, ctx, forward)) return false;
     AssumptionStack backward;

@@ -1,6 +1,7 @@
 // The inclusion decision: whether every value of one schema belongs to another.
 #pragma once
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -10,8 +11,10 @@
 namespace qx {
 
 // Pairs (a, b) being expanded through a Ref: met again, a pair is taken as
-// included (coinduction). Entries borrow nodes that outlive their expansion.
-using AssumptionStack = std::vector<std::pair<const SchemaNode*, const SchemaNode*>>;
+// included (coinduction). Each side is held as its id in the query's
+// TreeFacts, equal exactly for equal trees, so looking a pair up costs the
+// same however large its trees.
+using AssumptionStack = std::vector<std::pair<uint64_t, uint64_t>>;
 
 // Whether `a` is included in `b`. False when not shown.
 bool subtype_rec(const SchemaNode& a, const SchemaNode& b, const DecisionContext& ctx,

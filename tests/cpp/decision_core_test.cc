@@ -1,13 +1,16 @@
 // Emptiness and inclusion over hand-built trees, answered by an oracle that needs no interpreter.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <limits>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "algebra/emptiness.h"
 #include "algebra/subtype.h"
+#include "algebra/tree_facts.h"
 
 namespace {
 
@@ -389,6 +392,146 @@ void test_recursion() {
   EXPECT(!sub(Int(), ref(5), defs));
 }
 
+// ---- Facts of one query ---------------------------------------------------------
+
+// Nodes that differ from one another in one thing each: kind, index, tuple
+// flag, shape, member order, name, required flag, clause, class, constraint.
+Nodes varied_nodes() {
+  Nodes v =
+      nodes(Int(), leaf(NodeKind::Any), Anything(), lit(3), lit(4), inst(3), ref(3), list_of(Int()),
+            tuple_rest(Int()), tuple_of(Int()), tuple_of(Int(), Int()), tuple_of(),
+            tuple_alt(one(Int()), one(Str())), tuple_alt(one(Str()), one(Int())), uni(Int(), Str()),
+            uni(Str(), Int()), inter(Int(), Str()), uni(Int()), uni(lit(3), lit(4)),
+            uni(lit(3), lit(5)), comp(Int()), comp(comp(Int())), make_boxed(NodeKind::Set, Int()),
+            make_boxed(NodeKind::FrozenSet, Int()), record(fields(field("a", Int()))),
+            record(fields(field("a", Int(), false))), record(fields(field("b", Int()))),
+            record(fields(field("a", Bool()))),
+            record(fields(field("a", Int()), field("a", Int()))), dict_of(Str(), Int()),
+            dict_of(Str(), Int(), fields(field("a", Int()))), dict_of(Int(), Str()),
+            make_object(0, fields(field("a", Int()))), make_object(2, fields(field("a", Int()))),
+            make_object(0, {}), refine(Int(), ge(3)), refine(Int(), ge(11)), refine(Int(), gt(3)),
+            refine(Int(), ge(3), le(4)), refine(Int(), le(4), ge(3)), refine(Bool(), ge(3)));
+  v.push_back(refine(Str(), Constraint{ConstraintKind::Regex, 0, "a+"}));
+  v.push_back(refine(Str(), Constraint{ConstraintKind::Regex, 0, "a*"}));
+  v.push_back(refine(Str(), Constraint{ConstraintKind::Regex, 7, "a+"}));
+  v.push_back(make_sequence(true, make_star_shape(make_star_shape(one(Int())))));
+  v.push_back(make_sequence(true, ItemShape(ShapeKind::Empty)));
+  // Deep trees equal but for their innermost leaf.
+  for (const NodeKind k : {NodeKind::Int, NodeKind::Str}) {
+    SchemaNode deep = leaf(k);
+    for (int i = 0; i < 40; ++i) deep = list_of(uni(lit(3), std::move(deep)));
+    v.push_back(std::move(deep));
+  }
+  return v;
+}
+
+void test_tree_facts_equal_exactly_when_the_trees_are() {
+  const Nodes xs = varied_nodes();
+  const Nodes ys = varied_nodes();  // the same trees at other addresses
+  TreeFacts facts;
+  for (const SchemaNode& x : xs) {
+    for (const SchemaNode& y : ys) {
+      const bool equal = schema_node_eq(x, y);
+      EXPECT(facts.same(x, y) == equal);
+      EXPECT((facts.id(x) == facts.id(y)) == equal);
+      if (x.kind == NodeKind::Sequence && y.kind == NodeKind::Sequence) {
+        EXPECT(facts.same(x.shape(), y.shape()) == item_shape_eq(x.shape(), y.shape()));
+      }
+    }
+    EXPECT(facts.classes(x).opaque == kind_classes(x).opaque);
+    EXPECT(facts.classes(x).classes == kind_classes(x).classes);
+  }
+}
+
+void test_large_trees_compared_by_id() {
+  // Lists of many literals that differ only in the last one.
+  auto literals = [](uint64_t last) {
+    Nodes members;
+    for (uint64_t i = 0; i < 2000; ++i) members.push_back(lit(i == 1999 ? last : 100 + i));
+    return list_of(make_members(NodeKind::Union, std::move(members)));
+  };
+  for (const size_t count : {1, 60}) {
+    EXPECT(empty(wide_with(count, literals(0), 0, comp(literals(0)), count)));
+    EXPECT(!empty(wide_with(count, literals(0), 0, comp(literals(1)), count)));
+    EXPECT(sub(uni(lit(3), lit(4)),
+               uni(wide_with(count, literals(0), 0, comp(literals(0)), 1), Int())));
+  }
+  EXPECT(equiv(literals(0), literals(0)));
+  EXPECT(!equiv(literals(0), literals(1)));
+  // The assumption met again is an equal pair at other addresses.
+  Nodes defs = nodes(uni(leaf(NodeKind::NoneType), tuple_of(literals(0), ref(0))),
+                     uni(leaf(NodeKind::NoneType), tuple_of(literals(0), ref(1))),
+                     uni(leaf(NodeKind::NoneType), tuple_of(literals(1), ref(2))));
+  EXPECT(equiv(ref(0), ref(1), defs));
+  EXPECT(!sub(ref(0), ref(2), defs));
+}
+
+// Records over the names x and y, with Bool or Int values, either flag, and
+// names declared twice, against the rule: b's fields in order, each by the
+// first field of a's with its name, then a's fields that b lacks. Neither
+// side has catch-all clauses, and a has at most two fields and no more than b.
+struct FieldSpec {
+  std::string name;
+  bool required;
+  NodeKind kind;
+};
+using RecordSpec = std::vector<FieldSpec>;
+
+SchemaNode record_of(const RecordSpec& spec) {
+  std::vector<RecordField> fs;
+  for (const FieldSpec& f : spec) fs.push_back(field(f.name.c_str(), leaf(f.kind), f.required));
+  return record(std::move(fs));
+}
+
+const FieldSpec* first_named(const RecordSpec& spec, const std::string& name) {
+  const auto it = std::ranges::find(spec, name, &FieldSpec::name);
+  return it == spec.end() ? nullptr : &*it;
+}
+
+bool record_rule(const RecordSpec& a, const RecordSpec& b) {
+  for (const FieldSpec& f : b) {
+    const FieldSpec* g = first_named(a, f.name);
+    if (g == nullptr) {
+      if (f.required) return false;
+    } else if ((g->kind == NodeKind::Int && f.kind == NodeKind::Bool) ||
+               (f.required && !g->required)) {
+      return false;
+    }
+  }
+  return std::ranges::all_of(a, [&](const FieldSpec& g) { return first_named(b, g.name); });
+}
+
+void test_records_by_field_names() {
+  std::vector<RecordSpec> specs{RecordSpec{}};
+  for (size_t from = 0; specs.back().size() < 3;) {
+    const size_t to = specs.size();
+    for (size_t i = from; i < to; ++i) {
+      for (const char* name : {"x", "y"}) {
+        for (const bool required : {true, false}) {
+          for (const NodeKind kind : {NodeKind::Bool, NodeKind::Int}) {
+            RecordSpec longer = specs[i];
+            longer.push_back(FieldSpec{name, required, kind});
+            specs.push_back(std::move(longer));
+          }
+        }
+      }
+    }
+    from = to;
+  }
+  int checked = 0;
+  for (const RecordSpec& b : specs) {
+    for (const RecordSpec& a : specs) {
+      if (a.size() > 2 || a.size() > b.size()) continue;
+      const SchemaNode ra = record_of(a);
+      const SchemaNode rb = record_of(b);
+      if (schema_node_eq(ra, rb)) continue;
+      EXPECT(sub(ra, rb) == record_rule(a, b));
+      ++checked;
+    }
+  }
+  EXPECT(checked > 30000);
+}
+
 }  // namespace
 
 int main() {
@@ -403,6 +546,9 @@ int main() {
   test_objects();
   test_refinements();
   test_recursion();
+  test_tree_facts_equal_exactly_when_the_trees_are();
+  test_large_trees_compared_by_id();
+  test_records_by_field_names();
   if (failures != 0) {
     std::fprintf(stderr, "%d failed\n", failures);
     return 1;

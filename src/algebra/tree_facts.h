@@ -1,0 +1,94 @@
+// Facts one decision query works out once about its trees: ids, masks, views, field names.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "absl/container/flat_hash_map.h"
+#include "algebra/kinds.h"
+#include "schema/node.h"
+
+namespace qx {
+
+// The declared names of a Record's fields or an Object's attributes.
+struct FieldFacts {
+  const std::vector<RecordField>* all = nullptr;
+  // Each name to the position of the first field declared with it.
+  absl::flat_hash_map<std::string_view, uint32_t> first;
+  // By position: the next position declared with the same name, 0 for none
+  // (a later field is never at 0). Empty when every name is declared once.
+  std::vector<uint32_t> next_same;
+  // Positions of the required fields, ascending.
+  std::vector<uint32_t> required;
+
+  // The first field declared with `name`, or null.
+  const RecordField* find(std::string_view name) const {
+    auto it = first.find(name);
+    return it == first.end() ? nullptr : &(*all)[it->second];
+  }
+  // The position after `position` declared with the same name, 0 for none.
+  uint32_t next(uint32_t position) const { return next_same.empty() ? 0 : next_same[position]; }
+};
+
+// Facts about subtrees that a decision would otherwise work out again at
+// every step that meets them, so that one step costs the same however large
+// the trees it compares. Each is worked out once per query, in time linear
+// in the subtree, without recursion on the native stack except for class
+// masks (which recurse as kind_classes does).
+//
+// Nodes and shapes are known by address: every one asked about must stay in
+// place and unchanged for the life of the facts, as the trees and
+// definitions of a query do. A node without a payload (a leaf, which a step
+// may make on its own stack) is never remembered by address: its facts are
+// read off the node each time.
+class TreeFacts {
+ public:
+  // Equal for two nodes exactly when schema_node_eq holds for them.
+  uint64_t id(const SchemaNode& node);
+  // schema_node_eq and item_shape_eq, each in constant time once the ids of
+  // the two sides are known.
+  bool same(const SchemaNode& a, const SchemaNode& b);
+  bool same(const ItemShape& a, const ItemShape& b);
+  // kind_classes.
+  KindMask classes(const SchemaNode& node);
+  // item_shape_prefix_rest: the view, or null when the shape has none.
+  const ShapeView* view(const ItemShape& shape);
+  // The names of a Record's fields or an Object's attributes.
+  const FieldFacts& fields(const SchemaNode& node);
+
+ private:
+  uint64_t shape_id(const ItemShape& shape);
+  // Gives ids to every part of the tree under `node` or `shape` (one of the
+  // two is null) that has none yet, children before their parents.
+  void number(const SchemaNode* node, const ItemShape* shape);
+  void put_child(std::string& key, const SchemaNode& child) const;
+  std::string node_key(const SchemaNode& node) const;
+  std::string shape_key(const ItemShape& shape) const;
+  uint64_t intern(std::string key);
+
+  struct ViewFacts {
+    bool viewable = false;
+    ShapeView view;
+  };
+
+  // Ids below this are the kinds without a payload, each its own id.
+  static constexpr uint64_t kFirstFreeId = static_cast<uint64_t>(NodeKind::Bytes) + 1;
+  uint64_t next_id_ = kFirstFreeId;
+  // Each Literal, Instance, Ref or Placeholder by its kind and index.
+  absl::flat_hash_map<std::pair<NodeKind, uint64_t>, uint64_t> leaf_ids_;
+  // Each distinct node or shape with a payload, written as its kind, its own
+  // payload and the ids of its children, to its id.
+  absl::flat_hash_map<std::string, uint64_t> ids_by_key_;
+  absl::flat_hash_map<const SchemaNode*, uint64_t> node_ids_;
+  absl::flat_hash_map<const ItemShape*, uint64_t> shape_ids_;
+  absl::flat_hash_map<const SchemaNode*, KindMask> masks_;
+  // Held by pointer: a decision keeps a view or field names across later steps.
+  absl::flat_hash_map<const ItemShape*, std::unique_ptr<ViewFacts>> views_;
+  absl::flat_hash_map<const SchemaNode*, std::unique_ptr<FieldFacts>> fields_;
+};
+
+}  // namespace qx
