@@ -1,6 +1,7 @@
 """is_empty, is_subtype_of and is_equivalent: proofs, refusals, Python failures and the work budget."""
 
 import dataclasses
+import functools
 import os
 import subprocess
 import sys
@@ -519,6 +520,17 @@ class TestBudget:
         assert v.is_equivalent(v)
 
 
+def run_within(code, seconds, what):
+    """What `code` prints, run by a fresh interpreter that must finish within `seconds`."""
+    try:
+        done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                              timeout=seconds)
+    except subprocess.TimeoutExpired:
+        pytest.fail(f"{what} took more than {seconds} s")
+    assert done.returncode == 0, done.stderr
+    return done.stdout.strip()
+
+
 def complements_of(values):
     return [complement(Literal[v]) for v in values]
 
@@ -635,12 +647,176 @@ class TestWideIntersections:
             print(answers)
             """
         )
-        try:
-            done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=40)
-        except subprocess.TimeoutExpired:
-            pytest.fail("decisions over wide intersections took more than 40 s")
-        assert done.returncode == 0, done.stderr
-        assert done.stdout.strip() == "[False, True, True, False, False, True, False, False, True]"
+        printed = run_within(code, 40, "decisions over wide intersections")
+        assert printed == "[False, True, True, False, False, True, False, False, True]"
+
+
+
+def named(n):
+    """n str literals, and the same with the last or the first replaced: equal literals share
+    their pooled objects, so the three differ exactly where the replacement stands."""
+    names = [f"s{i}" for i in range(n)]
+    return (Literal[tuple(names)], Literal[tuple(names[:-1] + ["other"])],
+            Literal[tuple(["other"] + names[1:])])
+
+
+def optional_fields(n, total):
+    return TypedDict("Fields", {f"f{i}": int for i in range(n)} | {"x": int}, total=total)
+
+
+@functools.cache
+def many_attributes(n):
+    return dataclasses.make_dataclass(f"Many{n}", [(f"a{i}", int) for i in range(n)])
+
+
+@functools.cache
+def one_attribute(n):
+    return dataclasses.make_dataclass(f"One{n}", [("a0", bool)])
+
+
+def every_other_required(n):
+    return TypedDict("Half", {f"f{i}": (int if i % 2 else NotRequired[int]) for i in range(n)})
+
+
+def lists_against(n, which):
+    """Literals in a list beside the complement of a list whose literals differ from them at the
+    end, at the start, or nowhere."""
+    first = named(n)[0]
+    other = {"end": named(n)[1], "start": named(n)[2], "nowhere": first}[which]
+    return [list[first], complement(list[other])]
+
+
+def third_fields(n, total=True):
+    return TypedDict("Third", {f"f{i}": bool for i in range(0, n, 3)}, total=total)
+
+
+def emptied_fields(n, total):
+    return TypedDict("Emptied", {f"f{i}": int for i in range(n)} | {"x": q.nothing}, total=total)
+
+
+def small_records(n):
+    return union(*[{"x": Literal[i]} for i in range(n)])
+
+
+# (left, method, right) at a width n, with the answer at every width: each
+# shape meets one large tree again at many steps of one decision.
+LARGE_TREES_MET_AGAIN = [
+    pytest.param(
+        lambda n: (Literal[tuple(range(n))], "is_subtype_of",
+                   intersection(*lists_against(n, "end")) | int),
+        True, id="literals-against-lists-differing-at-the-end"),
+    pytest.param(
+        lambda n: (Literal[tuple(range(n))], "is_subtype_of",
+                   intersection(*lists_against(n, "nowhere")) | int),
+        True, id="literals-against-a-list-and-its-complement"),
+    pytest.param(
+        lambda n: (intersection(*complements_of(range(9)), *lists_against(n, "start")),
+                   "is_empty", None),
+        False, id="wide-intersection-of-lists-differing-at-the-start"),
+    pytest.param(
+        lambda n: (intersection(*complements_of(range(9)), *lists_against(n, "nowhere")),
+                   "is_empty", None),
+        True, id="wide-intersection-of-a-list-and-its-complement"),
+    pytest.param(lambda n: (list[named(n)[0]], "is_equivalent", list[named(n)[0]]),
+                 True, id="equal-lists"),
+    pytest.param(lambda n: (list[named(n)[0]], "is_equivalent", list[named(n)[1]]),
+                 False, id="lists-differing-at-the-end"),
+    pytest.param(
+        lambda n: (union(*[intersection(Literal[i], q.nothing) for i in range(n)], Literal[0]),
+                   "is_subtype_of", union(*[intersection(int)] * n, list[int])),
+        True, id="empty-members-against-a-long-prefix-of-masks"),
+    pytest.param(
+        lambda n: (union(*[intersection(int)] * n), "is_equivalent",
+                   union(*[complement(str)] * n)),
+        False, id="masks-read-through-many-members"),
+    pytest.param(
+        lambda n: (union(*[tuple[Literal[i]] for i in range(n)]), "is_subtype_of",
+                   union(tuple[(q.nothing,) + (int,) * n], tuple[int])),
+        True, id="short-tuples-against-a-long-empty-one"),
+    pytest.param(
+        lambda n: (tuple[(int,) * n], "is_subtype_of",
+                   union(*[tuple[Literal[i]] for i in range(n)], tuple[int, ...])),
+        True, id="a-long-tuple-against-short-ones"),
+    pytest.param(lambda n: (tuple[int, ...], "is_subtype_of", tuple[(int,) * n]),
+                 False, id="an-open-tuple-against-a-long-one"),
+    pytest.param(lambda n: (small_records(n), "is_subtype_of", optional_fields(n, False)),
+                 True, id="small-records-against-many-optional-fields"),
+    pytest.param(lambda n: (small_records(n), "is_subtype_of", optional_fields(n, True)),
+                 False, id="small-records-against-many-required-fields"),
+    pytest.param(lambda n: (optional_fields(n, False), "is_subtype_of", small_records(n)),
+                 False, id="many-optional-fields-against-small-records"),
+    pytest.param(lambda n: (every_other_required(n), "is_subtype_of", optional_fields(n, False)),
+                 True, id="every-other-field-required-against-optional-ones"),
+    pytest.param(lambda n: (optional_fields(n, False), "is_subtype_of", every_other_required(n)),
+                 False, id="optional-fields-against-every-other-required"),
+    pytest.param(
+        lambda n: (every_other_required(n), "is_subtype_of",
+                   union(dict[Literal["f0"], bool], dict[str, int])),
+        True, id="every-other-field-required-against-dicts"),
+    pytest.param(lambda n: (dict[str, int], "is_subtype_of", optional_fields(n, False)),
+                 False, id="a-dict-against-many-optional-fields"),
+    pytest.param(lambda n: (dict[str, bool], "is_subtype_of", third_fields(n, False)),
+                 False, id="a-dict-against-every-third-field"),
+    pytest.param(lambda n: (third_fields(n), "is_subtype_of", optional_fields(n, False)),
+                 True, id="every-third-field-against-many-optional-fields"),
+    pytest.param(lambda n: (emptied_fields(n, True), "is_empty", None),
+                 True, id="many-required-fields-one-empty"),
+    pytest.param(lambda n: (emptied_fields(n, False), "is_empty", None),
+                 False, id="many-optional-fields-one-empty"),
+    pytest.param(
+        lambda n: (many_attributes(n), "is_subtype_of",
+                   union(one_attribute(n), many_attributes(n))),
+        True, id="many-attributes-against-one-and-themselves"),
+    pytest.param(lambda n: (one_attribute(n), "is_subtype_of", many_attributes(n)),
+                 False, id="one-attribute-against-many"),
+    pytest.param(lambda n: (many_attributes(n), "is_subtype_of", one_attribute(n)),
+                 False, id="many-attributes-against-one"),
+]
+
+
+class TestLargeTreesMetAgain:
+    """A decision that meets the same large trees at many of its steps: each step costs the same
+    however large they are, and the answers are those of comparing the trees in full."""
+
+    @pytest.mark.parametrize("n", [1, 3, 9, 30])
+    @pytest.mark.parametrize("build, expected", LARGE_TREES_MET_AGAIN)
+    def test_answers(self, build, expected, n):
+        left, method, right = build(n)
+        decide = getattr(V(left), method)
+        assert (decide() if right is None else decide(right)) is expected
+
+    def test_cost_does_not_grow_with_the_trees_met_again(self):
+        # Each inclusion meets a tree of some 30,000 to 90,000 nodes again for
+        # every one of some 24,000 to 40,000 members on its left. Comparing,
+        # viewing or reading that tree in full at each step took over a
+        # minute in all.
+        code = textwrap.dedent(
+            """
+            from typing import Literal, TypedDict
+            import quendrix as q
+
+            names = [f"s{i}" for i in range(45_000)]
+            wide = Literal[tuple(names)]
+            last_differs = Literal[tuple(names[:-1] + ["other"])]
+            ints = q.Validator(Literal[tuple(range(40_000))])
+            answers = []
+            for operand in (last_differs, wide):
+                lists = q.intersection(list[wide], q.complement(list[operand]))
+                answers.append(ints.is_subtype_of(lists | int))
+            empties = q.union(*[q.intersection(Literal[i], q.nothing) for i in range(24_000)],
+                              Literal[0])
+            answers.append(empties.is_subtype_of(q.union(*[q.intersection(int)] * 45_000, list[int])))
+            shorts = q.union(*[tuple[Literal[i]] for i in range(30_000)])
+            long_empty = tuple[(q.nothing,) + (int,) * 90_000]
+            answers.append(shorts.is_subtype_of(q.union(long_empty, tuple[int])))
+            records = q.union(*[{"x": Literal[i]} for i in range(30_000)])
+            fields = {f"f{i}": int for i in range(30_000)} | {"x": int}
+            answers.append(records.is_subtype_of(TypedDict("Optional", fields, total=False)))
+            print(answers)
+            """
+        )
+        printed = run_within(code, 40, "decisions meeting large trees again")
+        assert printed == "[True, True, True, True, True]"
 
 
 class TestNativeStack:
