@@ -1,11 +1,22 @@
 """Timing of is_subtype_of / is_equivalent / is_empty, against beartype's is_subhint where it asks the same.
 
 Run: PYTHONPATH=build/<dir> python bench/bench_decisions.py [--number N] [--widths 8000,16000,32000]
+     [--repeats 5000,10000,20000]
 
-The last table times is_empty and is_subtype_of(int) on
+The wide-intersection table times is_empty and is_subtype_of(int) on
 intersection(*[complement(Literal[i]) for i in range(n)], int) at several
 widths n, each once (best of three), with the growth from the previous width:
 about 2 per doubling when the work is n log n, 4 when it is quadratic.
+
+The last table times decisions that meet one large tree again at each of
+many steps, at several sizes n (each once, best of three), with the growth
+per doubling: about 2 when a step costs the same however large the tree, 4
+when each step reads the tree in full.
+  lists:   Literal[0..n) <= intersection(list[L], complement(list[L'])) | int,
+           L and L' n str literals differing in the last
+  masks:   n empty intersections <= a union of n intersection(int), list[int]
+  tuples:  n tuple[Literal[i]] <= tuple[nothing, int * n] | tuple[int]
+  records: n records {"x": Literal[i]} <= a TypedDict of n optional fields and x
 """
 
 import argparse
@@ -68,10 +79,42 @@ def wide_intersections(widths):
         previous = times
 
 
+def repeated_trees(n):
+    """(name, left validator, right spec) of the shapes that meet one large tree again."""
+    names = [f"s{i}" for i in range(n)]
+    wide, last_differs = Literal[tuple(names)], Literal[tuple(names[:-1] + ["other"])]
+    lists = q.intersection(list[wide], q.complement(list[last_differs])) | int
+    empties = q.union(*[q.intersection(Literal[i], q.nothing) for i in range(n)], Literal[0])
+    optional = TypedDict("Optional", {f"f{i}": int for i in range(n)} | {"x": int}, total=False)
+    return [
+        ("lists", q.Validator(Literal[tuple(range(n))]), lists),
+        ("masks", empties, q.union(*[q.intersection(int)] * n, list[int])),
+        ("tuples", q.union(*[tuple[Literal[i]] for i in range(n)]),
+         q.union(tuple[(q.nothing,) + (int,) * n], tuple[int])),
+        ("records", q.union(*[{"x": Literal[i]} for i in range(n)]), optional),
+    ]
+
+
+def trees_met_again(sizes):
+    rows = {}
+    for n in sizes:
+        for name, left, right in repeated_trees(n):
+            assert left.is_subtype_of(right) is True
+            rows.setdefault(name, []).append(best_of(lambda: left.is_subtype_of(right), 1, repeat=3))
+    print(f"{'shape':8s} " + " ".join(f"{n:>10d} {'growth':>6s}" for n in sizes))
+    for name, times in rows.items():
+        cells = []
+        for t, previous in zip(times, [None] + times[:-1]):
+            growth = f"{t / previous:6.2f}" if previous else f"{'':6s}"
+            cells.append(f"{t * 1e3:7.1f} ms {growth}")
+        print(f"{name:8s} " + " ".join(cells))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--number", type=int, default=2000)
     parser.add_argument("--widths", default="8000,16000,32000")
+    parser.add_argument("--repeats", default="5000,10000,20000")
     args = parser.parse_args()
     print(f"{'case':30s} {'answer':>6s} {'other=spec':>12s} {'other=Validator':>15s} "
           f"{'beartype':>12s}")
@@ -102,6 +145,8 @@ def main():
           f"{fmt(best_of(empty.is_empty, args.number)):>12s}")
     print()
     wide_intersections([int(w) for w in args.widths.split(",")])
+    print()
+    trees_met_again([int(n) for n in args.repeats.split(",")])
 
 
 if __name__ == "__main__":
