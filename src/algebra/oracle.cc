@@ -133,7 +133,7 @@ uint8_t PoolOracle::leaf_subtype(const SchemaNode& a, const SchemaNode& b) {
 uint8_t PoolOracle::literal_member(PyObject* literal, const SchemaNode& b) {
   FatalSlot fatal;
   bool stop = false;
-  const WalkContext ctx{&pool_, &definitions_, &empty_precompute(), &guard_,
+  const WalkContext ctx{&pool_, &definitions_, &index_.covering(b), &guard_,
                         &fatal, &stop,         WalkMode::Membership};
   Path path;
   ErrorList errors;

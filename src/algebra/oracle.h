@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "check/precompute.h"
 #include "check/walk.h"
 #include "schema/node.h"
 #include "schema/pool.h"
@@ -44,7 +45,7 @@ class LeafOracle {
 class PoolOracle final : public LeafOracle {
  public:
   PoolOracle(const ConstantsPool& pool, const std::vector<SchemaNode>& definitions)
-      : pool_(pool), definitions_(definitions) {}
+      : pool_(pool), definitions_(definitions), index_(pool, definitions) {}
 
   uint8_t leaf_subtype(const SchemaNode& a, const SchemaNode& b) override;
   int8_t compare_constants(uint64_t i, uint64_t j) override;
@@ -59,6 +60,9 @@ class PoolOracle final : public LeafOracle {
   // Scratch for the membership walks of one decision: every walk leaves it
   // empty again, so one serves them all without being rebuilt each time.
   RecursionGuard guard_;
+  // What the walks look up instead of scanning a wide union of literals or
+  // compiling a pattern again, built as they enter each tree.
+  WalkIndex index_;
 };
 
 }  // namespace qx

@@ -295,9 +295,28 @@ const Precompute& ensure_precompute(const CompiledSchema& schema) {
   return schema.precompute.get([&schema] { return init_precompute(schema); });
 }
 
-const Precompute& empty_precompute() {
-  static const Precompute empty;
-  return empty;
+const Precompute& WalkIndex::covering(const SchemaNode& root) {
+  const size_t regexes_before = tables_.regexes.size();
+  std::vector<const SchemaNode*> work{&root};
+  while (!work.empty()) {
+    const SchemaNode* node = work.back();
+    work.pop_back();
+    if (node->kind == NodeKind::Ref) {
+      if (node->index < definitions_.size() && definitions_indexed_.insert(node->index).second) {
+        work.push_back(&definitions_[node->index]);
+      }
+      continue;
+    }
+    if (!indexed_.insert(node).second) continue;
+    if (node->kind == NodeKind::Union) {
+      index_union(*node, pool_, tables_);
+    } else if (node->kind == NodeKind::Refinement) {
+      index_patterns(node->constraints(), tables_);
+    }
+    for_each_child(*node, [&](const SchemaNode& child) { work.push_back(&child); });
+  }
+  if (tables_.regexes.size() != regexes_before) std::ranges::sort(tables_.regexes);
+  return tables_;
 }
 
 }  // namespace qx
