@@ -9,6 +9,7 @@ import textwrap
 import decimal
 import fractions
 import math
+from types import SimpleNamespace as NS
 from typing import Annotated, Any, Literal, NotRequired, TypedDict
 
 import pytest
@@ -817,6 +818,81 @@ class TestLargeTreesMetAgain:
         )
         printed = run_within(code, 40, "decisions meeting large trees again")
         assert printed == "[True, True, True, True, True]"
+
+
+def walked_again(n, predicate):
+    """Literals on the left, each walked against one tree on the right, as (left, right) by name."""
+    ints = Literal[tuple(range(n))]
+    texts = Literal[tuple(f"a{i}" for i in range(n))]
+    every = "|".join(f"a{i}" for i in range(n))
+    all_but_last = every.rsplit("|", 1)[0] if n > 1 else "b"
+    return {
+        "ints-in-a-refined-union": (ints, Annotated[ints, predicate]),
+        "ints-in-a-refined-union-lacking-the-last":
+            (ints, Annotated[Literal[tuple(range(n - 1)) or (-1,)], predicate]),
+        "ints-in-a-refined-union-lacking-the-first":
+            (ints, Annotated[Literal[tuple(range(1, n)) or (-1,)], predicate]),
+        "ints-in-a-refined-union-of-texts-and-int": (ints, Annotated[union(texts, int), predicate]),
+        "texts-in-a-refined-union": (texts, Annotated[texts, predicate]),
+        "texts-in-a-pattern": (texts, Annotated[str, NS(pattern=every), predicate]),
+        "texts-in-a-pattern-lacking-the-last":
+            (texts, Annotated[str, NS(pattern=all_but_last), predicate]),
+        "ints-in-a-refined-recursive-union":
+            (ints, Annotated[recursive(lambda s: union(list[s], ints)), predicate]),
+    }
+
+
+class TestLiteralsWalkedAgainstOneTree:
+    """Each literal on the left is walked against the same tree on the right: a wide union of
+    literals or a long pattern is looked up, not scanned or compiled again, and the walks give
+    the answers and run the predicates they ran before, in the same order."""
+
+    @pytest.mark.parametrize("n", [1, 3, 9, 30])
+    @pytest.mark.parametrize(
+        "name, expected, passing",
+        [
+            ("ints-in-a-refined-union", True, "all"),
+            ("ints-in-a-refined-union-lacking-the-last", False, "all but the last"),
+            ("ints-in-a-refined-union-lacking-the-first", False, "none"),
+            ("ints-in-a-refined-union-of-texts-and-int", True, "all"),
+            ("texts-in-a-refined-union", True, "all"),
+            ("texts-in-a-pattern", True, "all"),
+            ("texts-in-a-pattern-lacking-the-last", False, "all but the last"),
+            ("ints-in-a-refined-recursive-union", True, "all"),
+        ],
+    )
+    def test_answers_and_predicate_calls(self, name, expected, passing, n):
+        calls = []
+
+        def predicate(x):
+            calls.append(x)
+            return True
+
+        left, right = walked_again(n, predicate)[name]
+        assert V(left).is_subtype_of(right) is expected
+        # The predicate meets the literals, in order, up to the first the base refuses.
+        values = list(left.__args__)
+        assert calls == {"all": values, "all but the last": values[:-1], "none": []}[passing]
+
+    def test_cost_does_not_grow_with_the_tree_walked_again(self):
+        # 40,000 literals against a refinement of the same 40,000, and 7,000
+        # texts against a pattern of 7,000 alternatives: scanning the union
+        # or compiling the pattern for each literal took about a minute.
+        code = textwrap.dedent(
+            """
+            from types import SimpleNamespace as NS
+            from typing import Annotated, Literal
+            import quendrix as q
+
+            ints = Literal[tuple(range(40_000))]
+            answers = [q.Validator(ints).is_subtype_of(Annotated[ints, lambda x: True])]
+            texts = [f"a{i}" for i in range(7_000)]
+            pattern = NS(pattern="|".join(texts))
+            answers.append(q.Validator(Literal[tuple(texts)]).is_subtype_of(Annotated[str, pattern]))
+            print(answers)
+            """
+        )
+        assert run_within(code, 40, "literals walked against one large tree") == "[True, True]"
 
 
 class TestNativeStack:
