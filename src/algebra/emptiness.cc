@@ -107,12 +107,24 @@ bool is_integer_kind(const SchemaNode& node) {
   return k == BaseKind::Bool || k == BaseKind::Int;
 }
 
-// A Record or an Object is empty when one of its required fields is.
-// Only the required fields are visited, so optional ones cost nothing.
+// A Record or an Object is empty when one of its required fields is. Among
+// many fields only the required ones are visited, so that optional ones
+// cost nothing however often the record is met.
 EmptinessSummary fields_emptiness(const SchemaNode& node, const DecisionContext& ctx,
                                   DefinitionStack& stack) {
-  for (const uint32_t position : ctx.facts.fields(node).required) {
-    if (emptiness_rec(node.fields()[position].node, ctx, stack).empty) return {true, true, 0};
+  const std::vector<RecordField>& fields = node.fields();
+  const auto empty_at = [&](size_t position) {
+    return fields[position].required && emptiness_rec(fields[position].node, ctx, stack).empty;
+  };
+  if (fields.size() < TreeFacts::kSmall) {
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (empty_at(i)) return {true, true, 0};
+    }
+    return kNotEmptyInexact;
+  }
+  FieldFacts unused;
+  for (const uint32_t position : ctx.facts.fields(node, unused).required) {
+    if (empty_at(position)) return {true, true, 0};
   }
   return kNotEmptyInexact;
 }

@@ -109,8 +109,10 @@ bool clauses_phase(const SchemaNode& a, const SchemaNode& b, const DecisionConte
 
 bool record_subtype(const SchemaNode& a, const SchemaNode& b, const DecisionContext& ctx,
                     AssumptionStack& stack) {
-  const FieldFacts& a_names = ctx.facts.fields(a);
-  const FieldFacts& b_names = ctx.facts.fields(b);
+  FieldFacts a_scratch;
+  FieldFacts b_scratch;
+  const FieldFacts& a_names = ctx.facts.fields(a, a_scratch);
+  const FieldFacts& b_names = ctx.facts.fields(b, b_scratch);
   // All three phases run, whatever the first one answers.
   const bool declared = declared_fields_phase(a, b, a_names, b_names, ctx, stack);
   const bool extra = extra_fields_phase(a, b, b_names, ctx, stack);
@@ -127,7 +129,8 @@ bool object_subtype(const SchemaNode& a, const SchemaNode& b, const DecisionCont
   }
   // Every attribute is looked up whatever its required flag, so the flags need no comparing.
   if (a.fields().empty()) return b.fields().empty();
-  const FieldFacts& a_names = ctx.facts.fields(a);
+  FieldFacts scratch;
+  const FieldFacts& a_names = ctx.facts.fields(a, scratch);
   for (const RecordField& f : b.fields()) {
     const RecordField* g = a_names.find(f.name);
     if (g == nullptr || !subtype_rec(g->node, f.node, ctx, stack)) return false;

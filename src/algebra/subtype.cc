@@ -188,10 +188,12 @@ bool item_shape_subtype(const ItemShape& sa, const ItemShape& sb, const Decision
     }
     return false;
   }
-  // Views are made once per shape and query: a long tuple met again costs
+  // A long shape is viewed once per query: a long tuple met again costs
   // nothing more than a short one until its items are compared.
-  const ShapeView* va = ctx.facts.view(sa);
-  const ShapeView* vb = va == nullptr ? nullptr : ctx.facts.view(sb);
+  ShapeView scratch_a;
+  ShapeView scratch_b;
+  const ShapeView* va = ctx.facts.view(sa, scratch_a);
+  const ShapeView* vb = va == nullptr ? nullptr : ctx.facts.view(sb, scratch_b);
   if (vb == nullptr) return false;
   // A rest that admits nothing only allows the zero-repeat case.
   const SchemaNode* a_rest = va->rest;

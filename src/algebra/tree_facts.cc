@@ -34,6 +34,66 @@ void for_each_part(const ItemShape& shape, const OnNode& on_node, const OnShape&
   }
 }
 
+// Whether the tree under `node` (or `shape`) has no more than `left` nodes
+// and shapes, counting `left` down; stops as soon as it has more.
+bool fits(const ItemShape& shape, size_t& left);
+
+bool fits(const SchemaNode& node, size_t& left) {
+  if (left == 0) return false;
+  --left;
+  switch (node.kind) {
+    case NodeKind::Sequence:
+      return fits(node.shape(), left);
+    case NodeKind::Record:
+    case NodeKind::Object:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+      if (node.members().size() + node.fields().size() + 2 * node.clauses().size() > left) {
+        return false;
+      }
+      break;
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::Nothing:
+    case NodeKind::NoneType:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+    case NodeKind::Literal:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Complement:
+    case NodeKind::Instance:
+    case NodeKind::Refinement:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      break;
+  }
+  bool small = true;
+  for_each_child(node, [&](const SchemaNode& child) { small = small && fits(child, left); });
+  return small;
+}
+
+bool fits(const ItemShape& shape, size_t& left) {
+  if (left == 0 || shape.parts.size() >= left) return false;
+  --left;
+  bool small = true;
+  for_each_part(
+      shape, [&](const SchemaNode& node) { small = small && fits(node, left); },
+      [&](const ItemShape& part) { small = small && fits(part, left); });
+  return small;
+}
+
+template <class Tree>
+bool both_small(const Tree& a, const Tree& b) {
+  size_t left = TreeFacts::kSmall;
+  if (!fits(a, left)) return false;
+  left = TreeFacts::kSmall;
+  return fits(b, left);
+}
+
 // Keys are byte strings: fixed-width numbers and length-prefixed texts, so
 // two keys are equal exactly when what they write is.
 void put_u64(std::string& key, uint64_t value) {
@@ -206,6 +266,11 @@ uint64_t TreeFacts::id(const SchemaNode& node) {
     case WithinKind::Equal:
       return static_cast<uint64_t>(node.kind);
     case WithinKind::Index: {
+      // The kind and a fitting index are the id itself, above every counted
+      // one; a larger index is counted like a tree.
+      if (node.index < kFirstWrittenId >> kKindBits) {
+        return kFirstWrittenId | (static_cast<uint64_t>(node.kind) << kIndexBits) | node.index;
+      }
       const auto [entry, fresh] = leaf_ids_.try_emplace(std::pair{node.kind, node.index}, next_id_);
       if (fresh) ++next_id_;
       return entry->second;
@@ -227,13 +292,14 @@ uint64_t TreeFacts::shape_id(const ItemShape& shape) {
 bool TreeFacts::same(const SchemaNode& a, const SchemaNode& b) {
   if (&a == &b) return true;
   if (a.kind != b.kind) return false;
-  if (!has_tree(a)) return schema_node_eq(a, b);
+  if (!has_tree(a) || both_small(a, b)) return schema_node_eq(a, b);
   return id(a) == id(b);
 }
 
 bool TreeFacts::same(const ItemShape& a, const ItemShape& b) {
   if (&a == &b) return true;
   if (a.kind != b.kind) return false;
+  if (both_small(a, b)) return item_shape_eq(a, b);
   return shape_id(a) == shape_id(b);
 }
 
@@ -250,7 +316,10 @@ KindMask TreeFacts::classes(const SchemaNode& node) {
   return mask;
 }
 
-const ShapeView* TreeFacts::view(const ItemShape& shape) {
+const ShapeView* TreeFacts::view(const ItemShape& shape, ShapeView& scratch) {
+  if (shape.parts.size() < kSmall) {
+    return item_shape_prefix_rest(shape, scratch) ? &scratch : nullptr;
+  }
   std::unique_ptr<ViewFacts>& slot = views_[&shape];
   if (slot == nullptr) {
     slot = std::make_unique<ViewFacts>();
@@ -259,11 +328,20 @@ const ShapeView* TreeFacts::view(const ItemShape& shape) {
   return slot->viewable ? &slot->view : nullptr;
 }
 
-const FieldFacts& TreeFacts::fields(const SchemaNode& node) {
+const FieldFacts& TreeFacts::fields(const SchemaNode& node, FieldFacts& scratch) {
+  if (node.fields().size() < kSmall) {
+    name_fields(node, scratch);
+    return scratch;
+  }
   std::unique_ptr<FieldFacts>& slot = fields_[&node];
-  if (slot != nullptr) return *slot;
-  slot = std::make_unique<FieldFacts>();
-  FieldFacts& facts = *slot;
+  if (slot == nullptr) {
+    slot = std::make_unique<FieldFacts>();
+    name_fields(node, *slot);
+  }
+  return *slot;
+}
+
+void TreeFacts::name_fields(const SchemaNode& node, FieldFacts& facts) {
   const std::vector<RecordField>& all = node.fields();
   facts.all = &all;
   facts.first.reserve(all.size());
@@ -282,7 +360,6 @@ const FieldFacts& TreeFacts::fields(const SchemaNode& node) {
     facts.next_same[std::max(head, last[head])] = i;
     last[head] = i;
   }
-  return facts;
 }
 
 }  // namespace qx

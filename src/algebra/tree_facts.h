@@ -1,6 +1,7 @@
 // Facts one decision query works out once about its trees: ids, masks, views, field names.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -49,19 +50,27 @@ class TreeFacts {
  public:
   // Equal for two nodes exactly when schema_node_eq holds for them.
   uint64_t id(const SchemaNode& node);
-  // schema_node_eq and item_shape_eq, each in constant time once the ids of
-  // the two sides are known.
+  // schema_node_eq and item_shape_eq: small trees are compared as they
+  // stand, larger ones by their ids, in constant time once those are known.
   bool same(const SchemaNode& a, const SchemaNode& b);
   bool same(const ItemShape& a, const ItemShape& b);
   // kind_classes.
   KindMask classes(const SchemaNode& node);
-  // item_shape_prefix_rest: the view, or null when the shape has none.
-  const ShapeView* view(const ItemShape& shape);
-  // The names of a Record's fields or an Object's attributes.
-  const FieldFacts& fields(const SchemaNode& node);
+  // item_shape_prefix_rest: the view, or null when the shape has none. A
+  // short shape is viewed into `scratch`, a long one once per query.
+  const ShapeView* view(const ItemShape& shape, ShapeView& scratch);
+  // The names of a Record's fields or an Object's attributes: those of a
+  // few fields are made into `scratch`, those of many once per query.
+  const FieldFacts& fields(const SchemaNode& node, FieldFacts& scratch);
+
+  // Up to this many nodes, parts or fields, a tree, a shape or a field list
+  // is read as it stands: that costs a step no more than a lookup would, and
+  // a query over small trees remembers nothing.
+  static constexpr size_t kSmall = 32;
 
  private:
   uint64_t shape_id(const ItemShape& shape);
+  static void name_fields(const SchemaNode& node, FieldFacts& facts);
   // Gives ids to every part of the tree under `node` or `shape` (one of the
   // two is null) that has none yet, children before their parents.
   void number(const SchemaNode* node, const ItemShape* shape);
@@ -77,8 +86,15 @@ class TreeFacts {
 
   // Ids below this are the kinds without a payload, each its own id.
   static constexpr uint64_t kFirstFreeId = static_cast<uint64_t>(NodeKind::Bytes) + 1;
+  // Ids from this one on are written, not counted: a Literal, Instance, Ref
+  // or Placeholder whose index fits below bit kIndexBits is its kind there
+  // and its index below. Counted ids never come near it.
+  static constexpr int kIndexBits = 56;
+  static constexpr int kKindBits = 7;
+  static constexpr uint64_t kFirstWrittenId = uint64_t{1} << 63;
   uint64_t next_id_ = kFirstFreeId;
-  // Each Literal, Instance, Ref or Placeholder by its kind and index.
+  // Each Literal, Instance, Ref or Placeholder with a larger index, by its
+  // kind and index.
   absl::flat_hash_map<std::pair<NodeKind, uint64_t>, uint64_t> leaf_ids_;
   // Each distinct node or shape with a payload, written as its kind, its own
   // payload and the ids of its children, to its id.

@@ -416,6 +416,12 @@ Nodes varied_nodes() {
   v.push_back(refine(Str(), Constraint{ConstraintKind::Regex, 7, "a+"}));
   v.push_back(make_sequence(true, make_star_shape(make_star_shape(one(Int())))));
   v.push_back(make_sequence(true, ItemShape(ShapeKind::Empty)));
+  // Indexes at the ends of what an id holds directly, and past them.
+  for (const uint64_t index : {(uint64_t{1} << 56) - 1, uint64_t{1} << 56, ~uint64_t{0}}) {
+    v.push_back(lit(index));
+    v.push_back(ref(index));
+    v.push_back(uni(lit(index), Int()));
+  }
   // Deep trees equal but for their innermost leaf.
   for (const NodeKind k : {NodeKind::Int, NodeKind::Str}) {
     SchemaNode deep = leaf(k);
