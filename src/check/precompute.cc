@@ -296,6 +296,14 @@ const Precompute& ensure_precompute(const CompiledSchema& schema) {
 }
 
 const Precompute& WalkIndex::covering(const SchemaNode& root) {
+  // A leaf holds nothing to index; a tree indexed once is indexed for good.
+  const auto holds_entries = [](const SchemaNode& node) {
+    return node.kind == NodeKind::Ref || !node.members().empty() || !node.fields().empty() ||
+           !node.clauses().empty() || node.kind == NodeKind::Sequence ||
+           node.kind == NodeKind::Set || node.kind == NodeKind::FrozenSet ||
+           node.kind == NodeKind::Complement || node.kind == NodeKind::Refinement;
+  };
+  if (!holds_entries(root) || indexed_.contains(&root)) return tables_;
   const size_t regexes_before = tables_.regexes.size();
   std::vector<const SchemaNode*> work{&root};
   while (!work.empty()) {
@@ -313,7 +321,9 @@ const Precompute& WalkIndex::covering(const SchemaNode& root) {
     } else if (node->kind == NodeKind::Refinement) {
       index_patterns(node->constraints(), tables_);
     }
-    for_each_child(*node, [&](const SchemaNode& child) { work.push_back(&child); });
+    for_each_child(*node, [&](const SchemaNode& child) {
+      if (holds_entries(child)) work.push_back(&child);
+    });
   }
   if (tables_.regexes.size() != regexes_before) std::ranges::sort(tables_.regexes);
   return tables_;
