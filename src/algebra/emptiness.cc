@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "absl/container/flat_hash_set.h"
+#include "algebra/order.h"
 
 namespace qx {
 
@@ -154,13 +155,15 @@ EmptinessSummary ref_emptiness(uint64_t d, const DecisionContext& ctx, Definitio
 // Up to this many members, the two tests below go pair by pair as written:
 // that allocates nothing and is as quick as any index for the few members
 // of a common intersection. Wider ones are indexed, so that the tests cost
-// n rather than n squared; both ways give the same answer.
+// n log n rather than n squared; both ways give the same answer.
 constexpr size_t kPairwiseUpTo = 8;
 
 // Some member X beside a member complement(X), for an X other than Any.
-// Trees are compared by their ids, equal exactly when the trees are, so a
-// comparison costs the same however large the trees; a wide intersection
-// looks every member up among the ids of the complemented operands.
+// A wide intersection looks every member up among the complemented
+// operands: sorted by the total order of nodes when they are all small (a
+// comparison with a small tree reads no more of either than the small one
+// holds), else among their ids, which are equal exactly when the trees are.
+// Either way no comparison reads more than a few nodes of a large tree.
 bool complement_contradiction(std::span<const SchemaNode* const> members, TreeFacts& facts) {
   const auto complemented = [](const SchemaNode* m) {
     return m->kind == NodeKind::Complement && m->child().kind != NodeKind::Any;
@@ -174,13 +177,31 @@ bool complement_contradiction(std::span<const SchemaNode* const> members, TreeFa
     }
     return false;
   }
-  absl::flat_hash_set<uint64_t> operands;
+  std::vector<const SchemaNode*> operands;
+  bool all_small = true;
   for (const SchemaNode* m : members) {
-    if (complemented(m)) operands.insert(facts.id(m->child()));
+    if (!complemented(m)) continue;
+    operands.push_back(&m->child());
+    all_small = all_small && TreeFacts::small(m->child());
   }
   if (operands.empty()) return false;
-  return std::ranges::any_of(members,
-                             [&](const SchemaNode* m) { return operands.contains(facts.id(*m)); });
+  if (all_small) {
+    std::ranges::sort(
+        operands, [](const SchemaNode* x, const SchemaNode* y) { return node_cmp(*x, *y) < 0; });
+    return std::ranges::any_of(members,
+                               [&](const SchemaNode* m) { return contains_sorted(operands, *m); });
+  }
+  // Only a member of some operand's kind can equal it: the others need no id.
+  absl::flat_hash_set<uint64_t> ids;
+  uint32_t operand_kinds = 0;
+  const auto kind_bit = [](const SchemaNode& n) { return uint32_t{1} << static_cast<int>(n.kind); };
+  for (const SchemaNode* operand : operands) {
+    ids.insert(facts.id(*operand));
+    operand_kinds |= kind_bit(*operand);
+  }
+  return std::ranges::any_of(members, [&](const SchemaNode* m) {
+    return (operand_kinds & kind_bit(*m)) != 0 && ids.contains(facts.id(*m));
+  });
 }
 
 // Some two members disjoint by their base kinds; a wide intersection finds

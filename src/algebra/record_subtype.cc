@@ -34,7 +34,8 @@ bool declared_fields_phase(const SchemaNode& a, const SchemaNode& b, const Field
                            const FieldFacts& b_names, const DecisionContext& ctx,
                            AssumptionStack& stack) {
   const std::vector<RecordField>& wider = b.fields();
-  if (!a.clauses().empty() || wider.size() <= a.fields().size()) {
+  if (!a.clauses().empty() || wider.size() <= a.fields().size() ||
+      wider.size() < TreeFacts::kSmall) {
     for (const RecordField& f : wider) {
       if (!declared_field_holds(a, f, a_names, ctx, stack)) return false;
     }

@@ -279,6 +279,11 @@ uint64_t TreeFacts::id(const SchemaNode& node) {
       break;
   }
   if (auto it = node_ids_.find(&node); it != node_ids_.end()) return it->second;
+  // A node whose children are all leaves (a complemented literal, a union
+  // of literals) is keyed at once, without a stack of pending parts.
+  bool flat = node.kind != NodeKind::Sequence;
+  if (flat) for_each_child(node, [&](const SchemaNode& child) { flat = flat && !has_tree(child); });
+  if (flat) return node_ids_.try_emplace(&node, intern(node_key(node))).first->second;
   number(&node, nullptr);
   return node_ids_.at(&node);
 }
@@ -287,6 +292,11 @@ uint64_t TreeFacts::shape_id(const ItemShape& shape) {
   if (auto it = shape_ids_.find(&shape); it != shape_ids_.end()) return it->second;
   number(nullptr, &shape);
   return shape_ids_.at(&shape);
+}
+
+bool TreeFacts::small(const SchemaNode& node) {
+  size_t left = kSmall;
+  return fits(node, left);
 }
 
 bool TreeFacts::same(const SchemaNode& a, const SchemaNode& b) {
@@ -308,12 +318,29 @@ KindMask TreeFacts::classes(const SchemaNode& node) {
       node.kind != NodeKind::Complement) {
     return kind_classes(node);
   }
+  // Most masks are settled within a few nodes (a union of literals at its
+  // first member): those are read as they stand; longer readings once.
+  size_t left = kSmall;
+  bool settled = true;
+  const KindMask quick = classes_within(node, left, settled);
+  if (settled) return quick;
   if (auto it = masks_.find(&node); it != masks_.end()) return it->second;
   ensure_stack();
   const KindMask mask =
       kind_classes_with(node, [this](const SchemaNode& child) { return classes(child); });
   masks_.try_emplace(&node, mask);
   return mask;
+}
+
+// kind_classes reading at most `left` nodes; `settled` is cleared when that
+// is not enough (the mask returned then means nothing).
+KindMask TreeFacts::classes_within(const SchemaNode& node, size_t& left, bool& settled) {
+  return kind_classes_with(node, [&](const SchemaNode& child) {
+    if (left == 0) settled = false;
+    if (!settled) return KindMask{true, 0};  // opaque ends every reading at once
+    --left;
+    return classes_within(child, left, settled);
+  });
 }
 
 const ShapeView* TreeFacts::view(const ItemShape& shape, ShapeView& scratch) {
@@ -330,18 +357,18 @@ const ShapeView* TreeFacts::view(const ItemShape& shape, ShapeView& scratch) {
 
 const FieldFacts& TreeFacts::fields(const SchemaNode& node, FieldFacts& scratch) {
   if (node.fields().size() < kSmall) {
-    name_fields(node, scratch);
+    name_fields(node, scratch, false);
     return scratch;
   }
   std::unique_ptr<FieldFacts>& slot = fields_[&node];
   if (slot == nullptr) {
     slot = std::make_unique<FieldFacts>();
-    name_fields(node, *slot);
+    name_fields(node, *slot, true);
   }
   return *slot;
 }
 
-void TreeFacts::name_fields(const SchemaNode& node, FieldFacts& facts) {
+void TreeFacts::name_fields(const SchemaNode& node, FieldFacts& facts, bool with_required) {
   const std::vector<RecordField>& all = node.fields();
   facts.all = &all;
   facts.first.reserve(all.size());
@@ -349,7 +376,7 @@ void TreeFacts::name_fields(const SchemaNode& node, FieldFacts& facts) {
   // position; made only when a name comes again.
   std::vector<uint32_t> last;
   for (uint32_t i = 0; i < all.size(); ++i) {
-    if (all[i].required) facts.required.push_back(i);
+    if (with_required && all[i].required) facts.required.push_back(i);
     const auto [entry, fresh] = facts.first.try_emplace(all[i].name, i);
     if (fresh) continue;
     if (facts.next_same.empty()) {

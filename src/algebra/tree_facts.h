@@ -23,7 +23,7 @@ struct FieldFacts {
   // By position: the next position declared with the same name, 0 for none
   // (a later field is never at 0). Empty when every name is declared once.
   std::vector<uint32_t> next_same;
-  // Positions of the required fields, ascending.
+  // Positions of the required fields, ascending, for a list of many fields.
   std::vector<uint32_t> required;
 
   // The first field declared with `name`, or null.
@@ -60,17 +60,21 @@ class TreeFacts {
   // short shape is viewed into `scratch`, a long one once per query.
   const ShapeView* view(const ItemShape& shape, ShapeView& scratch);
   // The names of a Record's fields or an Object's attributes: those of a
-  // few fields are made into `scratch`, those of many once per query.
+  // few fields are made into `scratch` (without `required`), those of many
+  // once per query.
   const FieldFacts& fields(const SchemaNode& node, FieldFacts& scratch);
 
   // Up to this many nodes, parts or fields, a tree, a shape or a field list
   // is read as it stands: that costs a step no more than a lookup would, and
   // a query over small trees remembers nothing.
   static constexpr size_t kSmall = 32;
+  // Whether the tree under `node` has at most kSmall nodes and shapes.
+  static bool small(const SchemaNode& node);
 
  private:
   uint64_t shape_id(const ItemShape& shape);
-  static void name_fields(const SchemaNode& node, FieldFacts& facts);
+  static void name_fields(const SchemaNode& node, FieldFacts& facts, bool with_required);
+  static KindMask classes_within(const SchemaNode& node, size_t& left, bool& settled);
   // Gives ids to every part of the tree under `node` or `shape` (one of the
   // two is null) that has none yet, children before their parents.
   void number(const SchemaNode* node, const ItemShape* shape);
