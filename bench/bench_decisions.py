@@ -17,12 +17,13 @@ when each step reads the tree in full.
   masks:   n empty intersections <= a union of n intersection(int), list[int]
   tuples:  n tuple[Literal[i]] <= tuple[nothing, int * n] | tuple[int]
   records: n records {"x": Literal[i]} <= a TypedDict of n optional fields and x
+  refined: Literal[0..n) <= Annotated[Literal[0..n), predicate], each literal walked
 """
 
 import argparse
 import enum
 import timeit
-from typing import Literal, NotRequired, TypedDict
+from typing import Annotated, Literal, NotRequired, TypedDict
 
 import quendrix as q
 
@@ -92,6 +93,8 @@ def repeated_trees(n):
         ("tuples", q.union(*[tuple[Literal[i]] for i in range(n)]),
          q.union(tuple[(q.nothing,) + (int,) * n], tuple[int])),
         ("records", q.union(*[{"x": Literal[i]} for i in range(n)]), optional),
+        ("refined", q.Validator(Literal[tuple(range(n))]),
+         Annotated[Literal[tuple(range(n))], lambda x: True]),
     ]
 
 
