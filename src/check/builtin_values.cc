@@ -25,17 +25,17 @@ bool is_builtin_container(PyObject* obj) {
 ValueShape builtin_shape(PyObject* root) {
   if (is_builtin_scalar(root)) return ValueShape::Tree;
   if (!is_builtin_container(root)) return ValueShape::Foreign;
-  std::vector<ItemCursor> path;
+  std::vector<ContainerItems> path;
   std::vector<Ref> finished;                 // keeps the containers `met` names alive
   absl::flat_hash_map<PyObject*, bool> met;  // container: still on the path
   bool cyclic = false;
-  path.push_back(ItemCursor{Ref::borrow(root)});
+  path.emplace_back(Ref::borrow(root));
   met.emplace(root, true);
   while (!path.empty()) {
-    Ref item = next_item(path.back());
+    Ref item = path.back().next();
     if (!item) {
-      met[path.back().container.get()] = false;
-      finished.push_back(std::move(path.back().container));
+      met[path.back().container()] = false;
+      finished.push_back(Ref::borrow(path.back().container()));
       path.pop_back();
       continue;
     }
@@ -47,7 +47,7 @@ ValueShape builtin_shape(PyObject* root) {
       cyclic = cyclic || at->second;
       continue;
     }
-    path.push_back(ItemCursor{std::move(item)});
+    path.emplace_back(std::move(item));
   }
   return cyclic ? ValueShape::Cyclic : ValueShape::Tree;
 }

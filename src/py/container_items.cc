@@ -1,43 +1,43 @@
-// The items of a builtin container read from its own storage, running no Python code.
+// The items of a builtin container, read from its own storage without running Python code.
 #include "py/container_items.h"
 
 namespace qx {
 
-Ref next_item(ItemCursor& cursor) {
-  if (cursor.pending) return std::move(cursor.pending);
-  PyObject* c = cursor.container.get();
+Ref ContainerItems::next() {
+  if (pending_) return std::move(pending_);
+  PyObject* c = container_.get();
   if (PyList_Check(c)) {
-    if (cursor.pos >= PyList_GET_SIZE(c)) return Ref();
-    Ref item = Ref::steal(PyList_GetItemRef(c, cursor.pos++));
+    if (pos_ >= PyList_GET_SIZE(c)) return Ref();
+    Ref item = Ref::steal(PyList_GetItemRef(c, pos_++));
     if (!item) PyErr_Clear();
     return item;
   }
   if (PyTuple_Check(c)) {
-    if (cursor.pos >= PyTuple_GET_SIZE(c)) return Ref();
-    return Ref::borrow(PyTuple_GET_ITEM(c, cursor.pos++));
+    if (pos_ >= PyTuple_GET_SIZE(c)) return Ref();
+    return Ref::borrow(PyTuple_GET_ITEM(c, pos_++));
   }
   if (PyDict_Check(c)) {
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     Ref out;
     Py_BEGIN_CRITICAL_SECTION(c);
-    if (PyDict_Next(c, &cursor.pos, &key, &value)) {
+    if (PyDict_Next(c, &pos_, &key, &value)) {
       out = Ref::borrow(key);
-      cursor.pending = Ref::borrow(value);
+      pending_ = Ref::borrow(value);
     }
     Py_END_CRITICAL_SECTION();
     return out;
   }
-  if (!cursor.iterator) {
+  if (!iterator_) {
     PyTypeObject* base = PyFrozenSet_Check(c) ? &PyFrozenSet_Type : &PySet_Type;
-    cursor.iterator = Ref::steal(base->tp_iter(c));
-    if (!cursor.iterator) {
+    iterator_ = Ref::steal(base->tp_iter(c));
+    if (!iterator_) {
       PyErr_Clear();
       return Ref();
     }
   }
-  Ref item = Ref::steal(PyIter_Next(cursor.iterator.get()));
-  if (!item) PyErr_Clear();
+  Ref item = Ref::steal(PyIter_Next(iterator_.get()));
+  if (!item) PyErr_Clear();  // a set changed size: its repr will say what it holds
   return item;
 }
 
