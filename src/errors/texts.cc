@@ -3,6 +3,7 @@
 
 #include <charconv>
 
+#include "py/builtin_repr.h"
 #include "py/ref.h"
 #include "py/repr.h"
 #include "py/text.h"
@@ -81,15 +82,8 @@ bool plain_repr(PyObject* obj, std::string& out) {
   return true;
 }
 
-}  // namespace
-
-std::string repr_text(PyObject* obj) {
-  std::string plain;
-  if (plain_repr(obj, plain)) {
-    // ASCII: a byte is a character.
-    return truncate_text(plain, 80);
-  }
-  Ref repr = repr_within_stack(obj);
+// The text of a repr that repr_within_stack or repr_within_room made.
+std::string text_of_repr(Ref repr) {
   if (!repr) {
     PyErr_Clear();
     return "<unrepresentable>";
@@ -112,6 +106,38 @@ std::string repr_text(PyObject* obj) {
   std::string_view text;
   if (utf8_view(repr.get(), text)) return truncate_text(text, 80);  // read in place
   return truncate_text(lossy_utf8(repr.get()), 80);
+}
+
+}  // namespace
+
+std::string repr_text(PyObject* obj) {
+  std::string plain;
+  if (plain_repr(obj, plain)) {
+    // ASCII: a byte is a character.
+    return truncate_text(plain, 80);
+  }
+  return text_of_repr(repr_within_stack(obj));
+}
+
+std::string repr_text_within(PyObject* obj, size_t room) {
+  std::string plain;
+  if (plain_repr(obj, plain)) return truncate_text(plain, 80);
+  return text_of_repr(repr_within_room(obj, room));
+}
+
+std::string held_repr_text(PyObject* obj, size_t room) {
+  // Without a container to measure, the room plays no part.
+  if (repr_level_cost(obj) == 0) return repr_text(obj);
+  std::string start;
+  switch (builtin_repr_prefix(obj, room, 81, start)) {
+    case BuiltinRepr::Written:
+      return truncate_text(start, 80);
+    case BuiltinRepr::Raises:
+      return "<unrepresentable>";
+    case BuiltinRepr::Unsure:
+      break;
+  }
+  return text_of_repr(repr_within_room(obj, room));
 }
 
 std::string class_name_text(PyObject* cls) {

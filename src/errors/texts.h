@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,16 @@ std::string truncate_text(std::string_view text, size_t limit);
 // repr(obj) cut to 80 characters; "<unrepresentable>" when repr raises (the
 // exception is cleared). Never fails.
 std::string repr_text(PyObject* obj);
+
+// repr_text(obj), its repr measured against `room` bytes of native stack
+// (a room taken with stack_room() on this thread, no more than it has now).
+std::string repr_text_within(PyObject* obj, size_t room);
+
+// repr_text_within(obj, room), for a value held since the room was taken
+// and that nothing has changed meanwhile. A value of builtin containers and
+// scalars is written natively, only as far as the cut, in time linear in
+// its size however deep it nests.
+std::string held_repr_text(PyObject* obj, size_t room);
 
 // The class's __name__, whole; its repr_text when __name__ is unusable.
 std::string class_name_text(PyObject* cls);
