@@ -1,10 +1,12 @@
 """ValidationError: message lines, attributes, the errors tuple and the texts that stand for values."""
 
+from typing import Annotated
+
 import pytest
-from hypothesis import given
+from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
 
-from quendrix import ValidationError, Validator
+from quendrix import ValidationError, Validator, recursive, union
 
 
 def error_of(schema, value, **kwargs):
@@ -167,3 +169,151 @@ class TestValueText:
     def test_long_class_name_is_whole(self):
         long_named = type("C" * 100, (), {})
         assert error_of(long_named, 1).expected == "C" * 100
+
+
+# ---- Texts of values held until the exception ---------------------------------
+
+# A union's error pass in which no user code can run makes its records hold
+# their values, and the texts only of the records it keeps, written
+# natively up to the cut. The same schema with a predicate that always
+# passes may run user code, so its texts are made with the records, by
+# CPython's repr: the two must agree, and both must read as repr's own.
+
+
+def always(_):
+    return True
+
+
+def cut_repr(value):
+    try:
+        text = repr(value)
+    except (RecursionError, ValueError):  # too deep, or an int too long to write
+        return "<unrepresentable>"
+    return text if len(text) <= 80 else text[:80] + "..."
+
+
+def failure(validator, value, **kwargs):
+    with pytest.raises(ValidationError) as info:
+        validator.validate(value, **kwargs)
+    e = info.value
+    return str(e), e.code, e.path, e.expected, e.value, e.message, e.errors
+
+
+scalars = st.one_of(
+    st.none(),
+    st.booleans(),
+    st.integers(),
+    st.sampled_from([2**64, -(10**40), 7**900, 0.0, -0.0, 1e16, float("inf"), float("nan")]),
+    st.floats(),
+    st.text(max_size=30),
+    st.sampled_from(["it's", 'say "hi"', "\\", "\ud800", "\x7f\n", "é" * 90, "\U0001f600" * 45]),
+    st.binary(max_size=12),
+)
+hashables = st.recursive(
+    scalars,
+    lambda inner: st.lists(inner, max_size=3).map(tuple) | st.frozensets(inner, max_size=3),
+    max_leaves=6,
+)
+values = st.recursive(
+    scalars,
+    lambda inner: st.one_of(
+        st.lists(inner, max_size=4),
+        st.lists(inner, max_size=4).map(tuple),
+        st.dictionaries(hashables, inner, max_size=3),
+        st.sets(hashables, max_size=3),
+        st.frozensets(hashables, max_size=3),
+    ),
+    max_leaves=24,
+)
+
+
+def is_member(value):
+    return value is None or isinstance(value, int)
+
+
+ROOT = Validator(union(int, None))
+ROOT_WITH_USER_CODE = Validator(union(Annotated[int, always], None))
+ITEMS = Validator(list[int | None])
+ITEMS_WITH_USER_CODE = Validator(list[union(Annotated[int, always], None)])
+trees = st.recursive(
+    scalars,
+    lambda inner: st.lists(inner, max_size=3) | st.dictionaries(st.text(max_size=2), inner, max_size=3),
+    max_leaves=30,
+)
+TREE = recursive(lambda s: union(list[s], dict[str, s], int))
+TREE_WITH_USER_CODE = recursive(lambda s: union(list[s], dict[str, s], Annotated[int, always]))
+
+
+def self_holding_list():
+    items = [1, "a"]
+    items.append(items)
+    return items
+
+
+def self_holding_dict():
+    d = {"k": 1}
+    d["me"] = d
+    return d
+
+
+def tuple_through_list():
+    inner = []
+    outer = (inner, 2)
+    inner.append(outer)
+    return outer
+
+
+def nested(depth, leaf):
+    for _ in range(depth):
+        leaf = [leaf]
+    return leaf
+
+
+class TestHeldValueTexts:
+    @settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+    @given(values.filter(lambda v: not is_member(v)))
+    def test_value_of_the_union(self, value):
+        held = failure(ROOT, value)
+        assert held == failure(ROOT_WITH_USER_CODE, value)
+        assert held[4] == cut_repr(value)
+
+    @settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+    @given(st.lists(values, min_size=1, max_size=6).filter(lambda v: not all(map(is_member, v))))
+    def test_values_of_items(self, items):
+        held = failure(ITEMS, items)
+        assert held == failure(ITEMS_WITH_USER_CODE, items)
+        assert [(r["path"], r["value"]) for r in held[6]] == [
+            ((i,), cut_repr(item)) for i, item in enumerate(items) if not is_member(item)
+        ]
+
+    @settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+    @given(trees, st.booleans())
+    def test_records_a_union_keeps_of_many(self, tree, fail_fast):
+        assume(not TREE.is_valid(tree))
+        assert failure(TREE, tree, fail_fast=fail_fast) == failure(
+            TREE_WITH_USER_CODE, tree, fail_fast=fail_fast
+        )
+
+    @pytest.mark.parametrize(
+        "value, shown",
+        [
+            (self_holding_list(), "[1, 'a', [...]]"),
+            (self_holding_dict(), "{'k': 1, 'me': {...}}"),
+            (tuple_through_list(), "([(...)], 2)"),
+            (((),), "((),)"),
+            ([set(), frozenset(), {}, (), []], "[set(), frozenset(), {}, (), []]"),
+            ([frozenset([frozenset([1])])], "[frozenset({frozenset({1})})]"),
+            ({(1, "a"): {b"x": None}}, "{(1, 'a'): {b'x': None}}"),
+            (["é" * 76], "['" + "é" * 76 + "']"),
+            (["é" * 77], "['" + "é" * 77 + "'..."),
+            ([10**5000], "<unrepresentable>"),
+            # An int too long to write, far past the cut, still makes repr raise.
+            (list(range(100)) + [10**5000], "<unrepresentable>"),
+            (nested(5_000, "leaf"), "[" * 80 + "..."),
+            (nested(20_000, 0), "<unrepresentable>"),
+        ],
+    )
+    def test_edge_values(self, value, shown):
+        held = failure(ROOT, value)
+        assert held == failure(ROOT_WITH_USER_CODE, value)
+        assert held[4] == shown

@@ -570,3 +570,50 @@ class TestTagChangedByUserCode:
         members = data.draw(changing_unions())
         value = data.draw(changing_values)
         assert Run(value).check(members, how) == Run(value).check(members, how, plain)
+
+
+# ---- Lists nested past the recursion limit -----------------------------------
+
+# Each of the 128 levels the walk reaches fails a dict and an int member on
+# the subtree below it, and a record made with a repr of that subtree costs
+# its depth squared: a list 9,000 deep took seconds per validate. The calls
+# are repeated so that such a walk cannot finish within the timeout on any
+# machine, while one linear in the depth takes milliseconds each.
+DEEP_SCRIPT = r"""
+import json, sys
+import quendrix as q
+
+depth, rounds = int(sys.argv[1]), int(sys.argv[2])
+schema = q.recursive(lambda s: q.union(list[s], dict[str, s], int))
+value = 0
+for _ in range(depth):
+    value = [value]
+for _ in range(rounds):
+    try:
+        schema.validate(value)
+        records = None
+    except q.ValidationError as e:
+        records = [[r["code"], list(r["path"]), r["expected"], r["value"]] for r in e.errors]
+print(json.dumps(records))
+"""
+
+
+class TestDeepListCost:
+    @pytest.mark.parametrize(
+        "depth, shown",
+        [
+            (9_000, "[" * 80 + "..."),
+            # Deeper than CPython's repr can go.
+            (20_000, "<unrepresentable>"),
+        ],
+    )
+    def test_validate_is_linear_in_depth(self, depth, shown):
+        done = subprocess.run(
+            [sys.executable, "-c", DEEP_SCRIPT, str(depth), "20"],
+            capture_output=True,
+            text=True,
+            timeout=60,
+        )
+        assert done.returncode == 0, done.stderr
+        limit = ["recursion_limit", [0] * 128, "at most 128 levels of recursion", shown]
+        assert json.loads(done.stdout) == [limit]

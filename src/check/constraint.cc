@@ -3,6 +3,7 @@
 #include <string_view>
 #include <utility>
 
+#include "check/late_texts.h"
 #include "check/number_order.h"
 #include "check/walk.h"
 #include "check/walk_kinds.h"
@@ -92,7 +93,8 @@ const char* constraint_code(ConstraintKind kind) {
                                                            ErrorList& errors,
                                                            const std::string* raised = nullptr) {
   const char* code = raised != nullptr ? "predicate_error" : constraint_code(c.kind);
-  push_error(code, expected_text(c, ctx, raised), ValueRef::python(value), path, ctx.mode, errors);
+  push_error(code, expected_text(c, ctx, raised), ValueRef::python(value), path, ctx.mode,
+             late_texts(ctx), errors);
 }
 
 // "{type qualified name}: {str(exc)}" of an ordinary exception. Failures

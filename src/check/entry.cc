@@ -1,6 +1,7 @@
 // Entries of the walk for Python values: one check's state, set up and turned into a result.
 #include "check/check.h"
 #include "check/field_keys.h"
+#include "check/late_texts.h"
 #include "check/memo.h"
 #include "check/walk.h"
 #include "errors/records.h"
@@ -33,6 +34,8 @@ Status validate_impl(const CompiledSchema& schema, PyObject* obj, bool fail_fast
   WalkContext ctx = check.context(schema, fail_fast ? WalkMode::FailFast : WalkMode::Collect);
   WalkMemo memo(obj, schema, *ctx.precompute);
   ctx.memo = &memo;
+  LateTexts late_texts(*ctx.precompute);
+  ctx.late_texts = &late_texts;
   bool member = walk(schema.root, ValueRef::python(obj), check.path, ctx, check.errors);
   if (check.fatal.exception) return Error::from(std::move(check.fatal.exception));
   if (member) return Status::success();

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "check/json_values.h"
+#include "check/late_texts.h"
 #include "check/walk.h"
 #include "errors/records.h"
 #include "errors/texts.h"
@@ -16,7 +17,7 @@ namespace {
                                                          const Path& path, const WalkContext& ctx,
                                                          ErrorList& errors) {
   push_error("instance_type", class_name_text(cls), ValueRef::python(value), path, ctx.mode,
-             errors);
+             late_texts(ctx), errors);
 }
 
 [[gnu::cold]] [[gnu::noinline]] void push_missing_attribute(const std::string& name,

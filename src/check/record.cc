@@ -5,6 +5,7 @@
 #include "absl/strings/string_view.h"
 #include "check/dict_items.h"
 #include "check/field_keys.h"
+#include "check/late_texts.h"
 #include "check/memo.h"
 #include "errors/records.h"
 #include "errors/texts.h"
@@ -103,7 +104,8 @@ bool check_fields(const std::vector<RecordField>& fields, PyObject* dict, Path& 
     made.reset();
     if (found < 0) {
       PyErr_Clear();
-      push_error("dict_type", "dict", ValueRef::python(dict), path, ctx.mode, errors);
+      push_error("dict_type", "dict", ValueRef::python(dict), path, ctx.mode, late_texts(ctx),
+                 errors);
     } else if (found == 0) {
       if (field.required) push_missing_key(field.name, path, errors);
     } else {
@@ -174,7 +176,7 @@ void check_record(const SchemaNode& record, ValueRef value, Path& path, const Wa
     }
   }
   if (obj == nullptr || !PyDict_Check(obj)) {
-    push_error("dict_type", "dict", value, path, ctx.mode, errors);
+    push_error("dict_type", "dict", value, path, ctx.mode, late_texts(ctx), errors);
     return;
   }
   check_dict(record, obj, path, ctx, errors);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "check/json_values.h"
+#include "check/late_texts.h"
 #include "check/memo.h"
 #include "check/walk_kinds.h"
 #include "errors/records.h"
@@ -17,32 +18,40 @@ namespace {
 // ---- Cold record builders: texts are made only here ------------------------
 
 [[gnu::cold, gnu::noinline]] void append_type_error(const SchemaNode& node, ValueRef value,
-                                                    const Path& path, ErrorList& errors) {
-  errors.push_back(new_error_record(schema_error_code(node), schema_kind_name(node), value, path));
+                                                    const Path& path, const WalkContext& ctx,
+                                                    ErrorList& errors) {
+  errors.push_back(new_error_record(schema_error_code(node), schema_kind_name(node), value, path,
+                                    late_texts(ctx)));
 }
 
 [[gnu::cold, gnu::noinline]] void append_literal_error(PyObject* literal, ValueRef value,
-                                                       const Path& path, ErrorList& errors) {
-  errors.push_back(
-      new_error_record("literal_error", "the literal " + repr_text(literal), value, path));
+                                                       const Path& path, const WalkContext& ctx,
+                                                       ErrorList& errors) {
+  errors.push_back(new_error_record("literal_error", "the literal " + repr_text(literal), value,
+                                    path, late_texts(ctx)));
 }
 
 [[gnu::cold, gnu::noinline]] void append_instance_error(PyObject* cls, ValueRef value,
-                                                        const Path& path, ErrorList& errors) {
-  errors.push_back(new_error_record("instance_type", class_name_text(cls), value, path));
+                                                        const Path& path, const WalkContext& ctx,
+                                                        ErrorList& errors) {
+  errors.push_back(
+      new_error_record("instance_type", class_name_text(cls), value, path, late_texts(ctx)));
 }
 
 [[gnu::cold, gnu::noinline]] void append_complement_error(const SchemaNode& inner, ValueRef value,
-                                                          const Path& path, ErrorList& errors) {
+                                                          const Path& path, const WalkContext& ctx,
+                                                          ErrorList& errors) {
   errors.push_back(new_error_record("unexpected_match",
-                                    std::string("not ") + schema_kind_name(inner), value, path));
+                                    std::string("not ") + schema_kind_name(inner), value, path,
+                                    late_texts(ctx)));
 }
 
 [[gnu::cold, gnu::noinline]] void append_recursion_limit(ValueRef value, const Path& path,
+                                                         const WalkContext& ctx,
                                                          ErrorList& errors) {
   errors.push_back(new_error_record(
       "recursion_limit", "at most " + std::to_string(kMaxRecursion) + " levels of recursion", value,
-      path));
+      path, late_texts(ctx)));
 }
 
 // The value as a Python object: itself, or a parsed JSON value converted
@@ -79,7 +88,9 @@ PyObject* as_python(ValueRef value, Ref& holder, const WalkContext& ctx) {
       member = fold_call_result(eq ? PyObject_IsTrue(eq.get()) : -1, ctx);
     }
   }
-  if (!member && ctx.collecting() && !*ctx.stop) append_literal_error(literal, value, path, errors);
+  if (!member && ctx.collecting() && !*ctx.stop) {
+    append_literal_error(literal, value, path, ctx, errors);
+  }
   return member;
 }
 
@@ -90,7 +101,9 @@ PyObject* as_python(ValueRef value, Ref& holder, const WalkContext& ctx) {
   Ref holder;
   PyObject* obj = as_python(value, holder, ctx);
   bool member = fold_call_result(obj == nullptr ? -1 : PyObject_IsInstance(obj, cls), ctx);
-  if (!member && ctx.collecting() && !*ctx.stop) append_instance_error(cls, value, path, errors);
+  if (!member && ctx.collecting() && !*ctx.stop) {
+    append_instance_error(cls, value, path, ctx, errors);
+  }
   return member;
 }
 
@@ -102,7 +115,7 @@ PyObject* as_python(ValueRef value, Ref& holder, const WalkContext& ctx) {
       walk(node.child(), value, probe_path, ctx.with_mode(WalkMode::Membership), probe_errors);
   if (*ctx.stop) return false;
   if (!inner) return true;
-  if (ctx.collecting()) append_complement_error(node.child(), value, path, errors);
+  if (ctx.collecting()) append_complement_error(node.child(), value, path, ctx, errors);
   return false;
 }
 
@@ -166,11 +179,12 @@ bool json_constraints_pass(const std::vector<Constraint>& constraints, const jso
   const RecursionGuard::Pair pair{value.identity(), node.index};
   RecursionGuard& guard = *ctx.guard;
   if (guard.contains(pair)) {
-    push_error("recursion_loop", "a finite (non-cyclic) value", value, path, ctx.mode, errors);
+    push_error("recursion_loop", "a finite (non-cyclic) value", value, path, ctx.mode,
+               late_texts(ctx), errors);
     return false;
   }
   if (!guard.insert(pair)) {
-    if (ctx.collecting()) append_recursion_limit(value, path, errors);
+    if (ctx.collecting()) append_recursion_limit(value, path, ctx, errors);
     return false;
   }
   bool verdict = false;
@@ -188,18 +202,18 @@ bool json_constraints_pass(const std::vector<Constraint>& constraints, const jso
 }  // namespace
 
 bool push_type_error(bool verdict, const SchemaNode& node, ValueRef value, const Path& path,
-                     WalkMode mode, ErrorList& errors) {
-  if (!verdict && mode != WalkMode::Membership) append_type_error(node, value, path, errors);
+                     const WalkContext& ctx, ErrorList& errors) {
+  if (!verdict && ctx.collecting()) append_type_error(node, value, path, ctx, errors);
   return verdict;
 }
 
 void push_length_error(const char* code, const char* kind, size_t n, bool has_rest, ValueRef value,
-                       const Path& path, WalkMode mode, ErrorList& errors) {
-  if (mode == WalkMode::Membership) return;
+                       const Path& path, const WalkContext& ctx, ErrorList& errors) {
+  if (!ctx.collecting()) return;
   std::string expected = kind;
   expected += has_rest ? " of length at least " : " of length ";
   expected += std::to_string(n);
-  errors.push_back(new_error_record(code, expected, value, path));
+  errors.push_back(new_error_record(code, expected, value, path, late_texts(ctx)));
 }
 
 void stop_with_runtime_error(const char* message, const WalkContext& ctx) {
@@ -232,7 +246,7 @@ bool walk(const SchemaNode& node, ValueRef value, Path& path, const WalkContext&
     case NodeKind::Float:
     case NodeKind::Str:
     case NodeKind::Bytes:
-      return push_type_error(accepts_at_once(node, value), node, value, path, ctx.mode, errors);
+      return push_type_error(accepts_at_once(node, value), node, value, path, ctx, errors);
     case NodeKind::Literal:
       return walk_literal(node, value, path, ctx, errors);
     case NodeKind::Sequence:
@@ -258,7 +272,7 @@ bool walk(const SchemaNode& node, ValueRef value, Path& path, const WalkContext&
       return walk_ref(node, value, path, ctx, errors);
     case NodeKind::Placeholder:
       push_error("unresolved_recursion", "a resolved recursive value", value, path, ctx.mode,
-                 errors);
+                 late_texts(ctx), errors);
       return false;
   }
   return false;

@@ -68,6 +68,7 @@ struct FatalSlot {
 
 class FieldKeys;
 class JsonConversions;
+class LateTexts;
 class WalkMemo;
 
 // The state passed down one walk. Owns nothing: the entry builds it on its
@@ -86,6 +87,8 @@ struct WalkContext {
   // each lookup makes its own.
   FieldKeys* field_keys = nullptr;
   WalkMemo* memo = nullptr;  // walks remembered by the check, when it keeps them
+  // Whether records may leave their value texts for later; null: never.
+  LateTexts* late_texts = nullptr;
 
   WalkContext with_mode(WalkMode m) const {
     WalkContext c = *this;
@@ -104,11 +107,11 @@ bool walk(const SchemaNode& node, ValueRef value, Path& path, const WalkContext&
 // Appends the node's own code and kind name when `verdict` is false and the
 // mode collects; returns `verdict`.
 bool push_type_error(bool verdict, const SchemaNode& node, ValueRef value, const Path& path,
-                     WalkMode mode, ErrorList& errors);
+                     const WalkContext& ctx, ErrorList& errors);
 
 // Appends "{kind} of length {n}" (or "... at least {n}" with a rest) when collecting.
 void push_length_error(const char* code, const char* kind, size_t n, bool has_rest, ValueRef value,
-                       const Path& path, WalkMode mode, ErrorList& errors);
+                       const Path& path, const WalkContext& ctx, ErrorList& errors);
 
 // ---- Record and object checks -----------------------------------------------
 

@@ -174,12 +174,12 @@ bool walk_sequence(const SchemaNode& node, ValueRef value, Path& path, const Wal
   if (!reduce_shape(node.shape(), shape)) return false;
   size_t length = 0;
   if (!sequence_length(node, value, length)) {
-    return push_type_error(false, node, value, path, ctx.mode, errors);
+    return push_type_error(false, node, value, path, ctx, errors);
   }
   const bool has_rest = shape.rest != nullptr;
   if (has_rest ? length < shape.count : length != shape.count) {
     push_length_error(node.tuple ? "tuple_length" : "list_length", node.tuple ? "tuple" : "list",
-                      shape.count, has_rest, value, path, ctx.mode, errors);
+                      shape.count, has_rest, value, path, ctx, errors);
     return false;
   }
   if (value.is_json()) return walk_array_items(shape, *value.json, path, ctx, errors);
@@ -192,7 +192,7 @@ bool walk_set(const SchemaNode& node, ValueRef value, Path& path, const WalkCont
   const bool is_set =
       !value.is_json() &&
       (node.kind == NodeKind::FrozenSet ? PyFrozenSet_Check(value.obj) : PySet_Check(value.obj));
-  if (!is_set) return push_type_error(false, node, value, path, ctx.mode, errors);
+  if (!is_set) return push_type_error(false, node, value, path, ctx, errors);
   return walk_set_elements(node, value.obj, path, ctx, errors);
 }
 

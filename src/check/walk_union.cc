@@ -6,6 +6,7 @@
 #include "absl/strings/string_view.h"
 #include "check/dict_items.h"
 #include "check/json_values.h"
+#include "check/late_texts.h"
 #include "check/memo.h"
 #include "check/walk_kinds.h"
 #include "errors/records.h"
@@ -338,7 +339,8 @@ size_t branch_score(const ErrorList& records, size_t base) {
 }
 
 [[gnu::cold, gnu::noinline]] void append_union_error(const SchemaNode& node, ValueRef value,
-                                                     const Path& path, ErrorList& errors) {
+                                                     const Path& path, const WalkContext& ctx,
+                                                     ErrorList& errors) {
   std::string expected = "one of: ";
   bool first = true;
   for (const char* name : member_kind_names(node.members())) {
@@ -346,15 +348,15 @@ size_t branch_score(const ErrorList& records, size_t base) {
     expected += name;
     first = false;
   }
-  errors.push_back(new_error_record("union_error", expected, value, path));
+  errors.push_back(new_error_record("union_error", expected, value, path, late_texts(ctx)));
 }
 
 // Explains a failed union: the branch that got deepest into the value before
 // failing (the earliest on a tie), or one "union_error" when none got past
 // the union's own level. Branches run in Collect mode even for FailFast.
-[[gnu::cold, gnu::noinline]] void explain_union(const SchemaNode& node, ValueRef value, Path& path,
-                                                const WalkContext& ctx, ErrorList& errors) {
-  if (ctx.memo != nullptr) ctx.memo->open(*ctx.guard);  // the branches walk again what failed
+[[gnu::cold, gnu::noinline]] void explain_branches(const SchemaNode& node, ValueRef value,
+                                                   Path& path, const WalkContext& ctx,
+                                                   ErrorList& errors) {
   const WalkContext collect = ctx.with_mode(WalkMode::Collect);
   const size_t base = path.size();
   const size_t scored = std::min(node.members().size(), kScoredBranches);
@@ -371,10 +373,24 @@ size_t branch_score(const ErrorList& records, size_t base) {
   }
   if (*ctx.stop) return;
   if (best_score == 0) {
-    append_union_error(node, value, path, errors);
+    append_union_error(node, value, path, ctx, errors);
   } else {
     extend_error_records(errors, std::move(best));
   }
+}
+
+// The error pass, with the texts of the records it drops never made where
+// that cannot be told (see LateTexts).
+[[gnu::cold, gnu::noinline]] void explain_union(const SchemaNode& node, ValueRef value, Path& path,
+                                                const WalkContext& ctx, ErrorList& errors) {
+  if (ctx.memo != nullptr) ctx.memo->open(*ctx.guard);  // the branches walk again what failed
+  const size_t first = errors.size();
+  const bool quiet = ctx.memo != nullptr && ctx.memo->is_open();
+  const bool holding = ctx.late_texts != nullptr && ctx.late_texts->begin(value, quiet);
+  explain_branches(node, value, path, ctx, errors);
+  if (!holding) return;
+  ctx.late_texts->end();
+  settle_value_texts(errors, first);
 }
 
 }  // namespace

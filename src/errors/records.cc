@@ -13,6 +13,8 @@
 #include "json/value.h"
 #include "py/boundary.h"
 #include "py/once_cell.h"
+#include "py/repr.h"
+#include "py/stack.h"
 
 namespace qx {
 
@@ -147,7 +149,7 @@ Result<Ref> error_dict(const ErrorRecord& record, std::string_view line, const E
   QX_TRY(set_dict_item(d, names.path, path.get()));
   QX_TRY(set_dict_text(d, names.message, new_str(line)));
   QX_TRY(set_dict_text(d, names.expected, shared.text(record.expected)));
-  QX_TRY(set_dict_text(d, names.value, new_str(record.value)));
+  QX_TRY(set_dict_text(d, names.value, new_str(record.value.text)));
   return dict;
 }
 
@@ -185,7 +187,7 @@ Result<Ref> make_validation_error(const ErrorRecord* records, size_t count) {
   const ErrorRecord& first = records[0];
   QX_TRY(set_text_attr(e, names->code, first.code));
   QX_TRY(set_text_attr(e, names->expected, first.expected));
-  QX_TRY(set_text_attr(e, names->value, first.value));
+  QX_TRY(set_text_attr(e, names->value, first.value.text));
   QX_TRY(set_text_attr(e, names->message, message.line(0)));
   QX_ASSIGN(Ref path, error_path_to_tuple(first.path));
   QX_TRY(set_attr(e, names->path, path.get()));
@@ -319,9 +321,33 @@ std::string value_text(ValueRef value) {
   return repr_text(converted.value().get());
 }
 
+ValueText ValueText::later(PyObject* obj, size_t room) {
+  ValueText out;
+  out.held = Ref::borrow(obj);
+  out.room = room;
+  return out;
+}
+
+void ValueText::settle() {
+  if (!held) return;
+  text = held_repr_text(held.get(), room);
+  held.reset();
+}
+
 ErrorRecord new_error_record(const char* code, std::string_view expected, ValueRef value,
-                             const Path& path) {
-  return ErrorRecord{path, std::string(expected), value_text(value), code};
+                             const Path& path, bool late) {
+  ValueText text;
+  if (value.is_json() || repr_level_cost(value.obj) == 0) {
+    // Not a container: its repr is measured by nothing, and costs no more
+    // than the value's own size.
+    text = value_text(value);
+  } else {
+    // The repr's measure reads the stack here, whether the text is made now
+    // or later: a text made later, on a shallower stack, reads the same.
+    const size_t room = stack_room();
+    text = late ? ValueText::later(value.obj, room) : repr_text_within(value.obj, room);
+  }
+  return ErrorRecord{path, std::string(expected), std::move(text), code};
 }
 
 ErrorRecord make_error_record(const Path& path, PathSegment segment, const char* code,
@@ -334,9 +360,13 @@ ErrorRecord make_error_record(const Path& path, PathSegment segment, const char*
 }
 
 void push_error(const char* code, std::string_view expected, ValueRef value, const Path& path,
-                WalkMode mode, ErrorList& errors) {
+                WalkMode mode, bool late, ErrorList& errors) {
   if (mode == WalkMode::Membership) return;
-  errors.push_back(new_error_record(code, expected, value, path));
+  errors.push_back(new_error_record(code, expected, value, path, late));
+}
+
+void settle_value_texts(ErrorList& records, size_t first) {
+  for (size_t i = first; i < records.size(); ++i) records[i].value.settle();
 }
 
 void extend_error_records(ErrorList& errors, ErrorList&& records) {
@@ -378,7 +408,7 @@ void format_error_message(const ErrorRecord& record, std::string& out) {
   out += "expected ";
   out += record.expected;
   out += ", got ";
-  out += record.value;
+  out += record.value.text;
   out += " [";
   out += record.code;
   out += ']';
@@ -386,7 +416,8 @@ void format_error_message(const ErrorRecord& record, std::string& out) {
 
 Result<Ref> error_path_to_tuple(const Path& path) { return path_tuple(path, nullptr); }
 
-Error build_validation_error(const ErrorList& records) {
+Error build_validation_error(ErrorList& records) {
+  settle_value_texts(records, 0);
   // A check may fail without saying why (an index out of range, a shape
   // outside the supported form); it still gets one record.
   const ErrorRecord fallback{{}, "a member of the schema's set", "", "validation_error"};
