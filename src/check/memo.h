@@ -63,6 +63,9 @@ class WalkMemo {
 
   // Decides, once, whether this check may memoise.
   void open(const RecursionGuard& guard);
+  // Whether the check memoises: its value holds only builtins, and its
+  // schema runs no user code on them.
+  bool is_open() const { return state_ == State::Open; }
   // Whether walks starting now are remembered.
   bool in_use(const RecursionGuard& guard) {
     if (QX_EAGER_MEMO) open(guard);
