@@ -6,18 +6,13 @@
 #include "absl/container/flat_hash_map.h"
 #include "absl/container/flat_hash_set.h"
 #include "check/dict_items.h"
-#include "check/test_cost.h"
+#include "py/builtin_types.h"
 #include "py/container_items.h"
 #include "py/ref.h"
 
 namespace qx {
 
 namespace {
-
-bool is_builtin_container(PyObject* obj) {
-  return PyList_CheckExact(obj) || PyTuple_CheckExact(obj) || PyDict_CheckExact(obj) ||
-         PySet_CheckExact(obj) || PyFrozenSet_CheckExact(obj);
-}
 
 // Whether `root` is builtin throughout, visiting each container
 // once in any order: cheap, and enough where no container is met twice, since
@@ -62,7 +57,7 @@ FirstLook builtin_or_shared(PyObject* root) {
         todo.push_back(Ref::borrow(item.key()));
         todo.push_back(Ref::borrow(item.value()));
       }
-    } else {
+    } else {  // the set types: through their own iterator
       ContainerItems items(Ref::borrow(obj));
       while (Ref element = items.next()) todo.push_back(std::move(element));
     }

@@ -96,7 +96,7 @@ bool WalkMemo::recall(RecursionGuard& guard, ValueRef value, WalkMode mode, cons
       return true;
     }
   }
-  level.value = value.is_json() ? Ref() : Ref::borrow(value.obj);
+  level.value = level.kept && !value.is_json() ? Ref::borrow(value.obj) : Ref();
   level.first = errors.size();
   level.peak = guard.peak;
   level.refusals = guard.refusals;
@@ -114,6 +114,7 @@ void WalkMemo::finish(RecursionGuard& guard, bool keep, bool verdict, const Erro
   if (!keep || !level.kept) return;
   Entry entry{static_cast<uint32_t>(size),
               peak - static_cast<uint32_t>(size),
+              // Under a whole-guard name the size is part of the name.
               guard.refusals != level.refusals || whole_guard_,
               verdict,
               {},

@@ -53,11 +53,6 @@ TestCost constraint_cost(const Constraint& c, const ConstantsPool& pool) {
 
 }  // namespace
 
-bool is_builtin_scalar(PyObject* obj) {
-  return obj == Py_None || PyBool_Check(obj) || PyLong_CheckExact(obj) || PyFloat_CheckExact(obj) ||
-         PyUnicode_CheckExact(obj) || PyBytes_CheckExact(obj);
-}
-
 TestCosts::TestCosts(const std::vector<SchemaNode>& definitions, const ConstantsPool& pool)
     : pool_(pool), definitions_(definitions.size(), TestCost::Plain) {
   // Costs only rise from the optimistic start (a Ref costs Pure, or Python

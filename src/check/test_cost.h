@@ -6,15 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "py/builtin_types.h"
 #include "schema/node.h"
 #include "schema/pool.h"
 #include "schema/precompute.h"
 
 namespace qx {
-
-// Whether `obj` is of one of the exact scalar types whose comparisons,
-// lengths and reprs are the interpreter's own.
-bool is_builtin_scalar(PyObject* obj);
 
 // The costs of nodes of one schema. Definitions are costed once, as a
 // fixpoint over their references, so costing a node never follows a Ref.

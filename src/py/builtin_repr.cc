@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "absl/container/flat_hash_set.h"
+#include "py/builtin_types.h"
 #include "py/container_items.h"
 #include "py/ref.h"
 #include "py/repr.h"
@@ -32,11 +33,6 @@ bool container_shape(PyObject* obj, Shape& shape) {
     return false;
   }
   return true;
-}
-
-bool is_scalar(PyObject* obj) {
-  return obj == Py_None || PyBool_Check(obj) || PyLong_CheckExact(obj) || PyFloat_CheckExact(obj) ||
-         PyUnicode_CheckExact(obj) || PyBytes_CheckExact(obj);
 }
 
 Py_ssize_t container_size(PyObject* obj, Shape shape) {
@@ -152,7 +148,7 @@ class PrefixWriter {
     // The repr at nesting `depth` finds the count lowered by the `depth` - 1
     // reprs it is inside, and raises when that is below 0.
     if (depth - 1 > remaining_) raises_ = true;
-    if (is_scalar(obj)) {
+    if (is_builtin_scalar(obj)) {
       write_scalar(obj);
       return true;
     }
