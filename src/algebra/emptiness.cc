@@ -2,9 +2,11 @@
 #include "algebra/emptiness.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
 #include <limits>
 
-#include "absl/container/flat_hash_set.h"
 #include "algebra/order.h"
 
 namespace qx {
@@ -108,24 +110,23 @@ bool is_integer_kind(const SchemaNode& node) {
   return k == BaseKind::Bool || k == BaseKind::Int;
 }
 
-// A Record or an Object is empty when one of its required fields is. Among
-// many fields only the required ones are visited, so that optional ones
-// cost nothing however often the record is met.
+// A Record or an Object is empty when one of its required fields is. A
+// list of many fields met again visits only its required ones, so that
+// optional ones cost nothing however often the record is met.
 EmptinessSummary fields_emptiness(const SchemaNode& node, const DecisionContext& ctx,
                                   DefinitionStack& stack) {
   const std::vector<RecordField>& fields = node.fields();
   const auto empty_at = [&](size_t position) {
     return fields[position].required && emptiness_rec(fields[position].node, ctx, stack).empty;
   };
-  if (fields.size() < TreeFacts::kSmall) {
-    for (size_t i = 0; i < fields.size(); ++i) {
-      if (empty_at(i)) return {true, true, 0};
+  if (const std::vector<uint32_t>* required = ctx.facts.required(node)) {
+    for (const uint32_t position : *required) {
+      if (empty_at(position)) return {true, true, 0};
     }
     return kNotEmptyInexact;
   }
-  FieldFacts unused;
-  for (const uint32_t position : ctx.facts.fields(node, unused).required) {
-    if (empty_at(position)) return {true, true, 0};
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (empty_at(i)) return {true, true, 0};
   }
   return kNotEmptyInexact;
 }
@@ -158,17 +159,73 @@ EmptinessSummary ref_emptiness(uint64_t d, const DecisionContext& ctx, Definitio
 // n log n rather than n squared; both ways give the same answer.
 constexpr size_t kPairwiseUpTo = 8;
 
+// Orders trees by the total order, which is 0 exactly for equal trees.
+bool node_less(const SchemaNode* x, const SchemaNode* y) { return node_cmp(*x, *y) < 0; }
+
+// Whether some member from `from` on equals one of `sorted` (ascending by
+// node_cmp). A comparison stops at the first difference, so it reads no
+// more of a tree than comparing the two for equality would.
+bool member_among_sorted(std::span<const SchemaNode* const> members, size_t from,
+                         const std::vector<const SchemaNode*>& sorted) {
+  return std::any_of(members.begin() + static_cast<std::ptrdiff_t>(from), members.end(),
+                     [&](const SchemaNode* m) { return contains_sorted(sorted, *m); });
+}
+
+// Ordering `large` operands costs some log2(count) comparisons per operand,
+// each reading at most the smaller tree; they are ordered once the pairs
+// compared one by one number this many times that.
+constexpr size_t kPairsPerOrderingCost = 4;
+
+// Whether some member equals one of the `large` operands (trees of more
+// than TreeFacts::kSmall nodes). A tree met once is compared as it stands,
+// member by member against the operands of its kind, as the plain test
+// compares it: a large operand is then read no further than its first
+// difference. Once those comparisons have cost some times what ordering
+// the operands would (counted as they go, a little at a time), the
+// operands are ordered and the remaining members looked up by binary
+// search, so a wide intersection of large operands costs n log n. Ordering
+// compares operands with each other, which the plain test never does:
+// hence it waits until the pairs compared pay for it.
+bool member_among_large(std::span<const SchemaNode* const> members,
+                        std::vector<const SchemaNode*>& large, TreeFacts& facts) {
+  std::array<std::vector<const SchemaNode*>, static_cast<size_t>(NodeKind::Placeholder) + 1>
+      by_kind;
+  for (const SchemaNode* operand : large) {
+    by_kind[static_cast<size_t>(operand->kind)].push_back(operand);
+  }
+  const size_t log2_count = std::bit_width(large.size());
+  size_t pairs = 0;
+  size_t next_count = facts.eager() ? 0 : 64 * large.size();
+  for (size_t i = 0; i < members.size(); ++i) {
+    for (const SchemaNode* operand : by_kind[static_cast<size_t>(members[i]->kind)]) {
+      if (pairs >= next_count) {
+        next_count = 2 * std::max<size_t>(pairs, 1);
+        // Counted only up to what the pairs so far would pay for.
+        size_t left = pairs / (kPairsPerOrderingCost * log2_count);
+        const bool cheap =
+            std::ranges::all_of(large, [&](const SchemaNode* o) { return nodes_within(*o, left); });
+        if (cheap || facts.eager()) {
+          std::ranges::stable_sort(large, node_less);
+          return member_among_sorted(members, i, large);
+        }
+      }
+      ++pairs;
+      if (facts.same(*operand, *members[i])) return true;
+    }
+  }
+  return false;
+}
+
 // Some member X beside a member complement(X), for an X other than Any.
 // A wide intersection looks every member up among the complemented
-// operands: sorted by the total order of nodes when they are all small (a
-// comparison with a small tree reads no more of either than the small one
-// holds), else among their ids, which are equal exactly when the trees are.
-// Either way no comparison reads more than a few nodes of a large tree.
+// operands: the small ones sorted by the total order of nodes (a comparison
+// with a small tree reads no more of either than the small one holds), the
+// large ones as member_among_large finds them.
 bool complement_contradiction(std::span<const SchemaNode* const> members, TreeFacts& facts) {
   const auto complemented = [](const SchemaNode* m) {
     return m->kind == NodeKind::Complement && m->child().kind != NodeKind::Any;
   };
-  if (members.size() <= kPairwiseUpTo) {
+  if (members.size() <= kPairwiseUpTo && !facts.eager()) {
     for (const SchemaNode* m : members) {
       if (!complemented(m)) continue;
       for (const SchemaNode* other : members) {
@@ -177,31 +234,17 @@ bool complement_contradiction(std::span<const SchemaNode* const> members, TreeFa
     }
     return false;
   }
-  std::vector<const SchemaNode*> operands;
-  bool all_small = true;
+  std::vector<const SchemaNode*> small;
+  std::vector<const SchemaNode*> large;
   for (const SchemaNode* m : members) {
     if (!complemented(m)) continue;
-    operands.push_back(&m->child());
-    all_small = all_small && TreeFacts::small(m->child());
+    (TreeFacts::small(m->child()) ? small : large).push_back(&m->child());
   }
-  if (operands.empty()) return false;
-  if (all_small) {
-    std::ranges::sort(
-        operands, [](const SchemaNode* x, const SchemaNode* y) { return node_cmp(*x, *y) < 0; });
-    return std::ranges::any_of(members,
-                               [&](const SchemaNode* m) { return contains_sorted(operands, *m); });
+  if (!small.empty()) {
+    std::ranges::sort(small, node_less);
+    if (member_among_sorted(members, 0, small)) return true;
   }
-  // Only a member of some operand's kind can equal it: the others need no id.
-  absl::flat_hash_set<uint64_t> ids;
-  uint32_t operand_kinds = 0;
-  const auto kind_bit = [](const SchemaNode& n) { return uint32_t{1} << static_cast<int>(n.kind); };
-  for (const SchemaNode* operand : operands) {
-    ids.insert(facts.id(*operand));
-    operand_kinds |= kind_bit(*operand);
-  }
-  return std::ranges::any_of(members, [&](const SchemaNode* m) {
-    return (operand_kinds & kind_bit(*m)) != 0 && ids.contains(facts.id(*m));
-  });
+  return !large.empty() && member_among_large(members, large, facts);
 }
 
 // Some two members disjoint by their base kinds; a wide intersection finds

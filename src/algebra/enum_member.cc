@@ -173,12 +173,22 @@ bool one_member_per_content(PyTypeObject* cls, PyObject* mro, PyObject* scalar,
          (scalar == as_object(&PyUnicode_Type) && maker.get() == m.str_enum_maker.get());
 }
 
+// Most literals are of a class made by `type`: no enum, and no import.
+bool made_by_type(PyTypeObject* cls) { return Py_IS_TYPE(as_object(cls), &PyType_Type); }
+
 }  // namespace
+
+bool EnumMemberReadings::sole_equal(PyObject* value) {
+  PyTypeObject* cls = Py_TYPE(value);
+  if (made_by_type(cls)) return false;
+  const auto [entry, fresh] = by_class_.try_emplace(cls, false);
+  if (fresh) entry->second = is_sole_equal_enum_member(value);
+  return entry->second;
+}
 
 bool is_sole_equal_enum_member(PyObject* value) {
   PyTypeObject* cls = Py_TYPE(value);
-  // Most literals are of a class made by `type`: no enum, and no import.
-  if (Py_IS_TYPE(as_object(cls), &PyType_Type)) return false;
+  if (made_by_type(cls)) return false;
   Result<const EnumMachinery*> got = machinery_cell.get(init_enum_machinery);
   if (!got.ok()) return false;  // the error is dropped with `got`
   const EnumMachinery& m = *got.value();

@@ -3,6 +3,8 @@
 
 #include <Python.h>
 
+#include "absl/container/flat_hash_map.h"
+
 namespace qx {
 
 // True when `value` is an enum member that no other object of its exact type
@@ -17,5 +19,21 @@ namespace qx {
 // Reads class dicts, calling no method or descriptor (the first use imports
 // `enum`); never raises.
 bool is_sole_equal_enum_member(PyObject* value);
+
+// is_sole_equal_enum_member over the literals of one decision, which meets
+// the members of one class again at many steps: each class is read once,
+// and its reading kept until code of the user's may have run, which alone
+// could change a class (its dicts, bases or metaclass) since.
+class EnumMemberReadings {
+ public:
+  bool sole_equal(PyObject* value);
+  // Drops every reading; called once code of the user's may have run.
+  void forget() {
+    if (!by_class_.empty()) by_class_.clear();
+  }
+
+ private:
+  absl::flat_hash_map<PyTypeObject*, bool> by_class_;
+};
 
 }  // namespace qx

@@ -6,8 +6,10 @@
 namespace qx {
 
 KindMask kind_classes(const SchemaNode& node) {
+  const auto child_mask = [](const SchemaNode& child) { return kind_classes(child); };
+  if (!mask_from_parts(node.kind)) return kind_classes_with(node, child_mask);
   ensure_stack();
-  return kind_classes_with(node, kind_classes);
+  return kind_classes_with(node, child_mask);
 }
 
 BaseKind base_kind(const SchemaNode& node) {

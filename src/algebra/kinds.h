@@ -28,9 +28,15 @@ struct KindMask {
 };
 KindMask kind_classes(const SchemaNode& node);
 
+// Whether a node's mask is read from its members or child: Union,
+// Intersection and Complement. Every other kind fixes its mask by itself.
+inline bool mask_from_parts(NodeKind kind) {
+  return kind == NodeKind::Union || kind == NodeKind::Intersection || kind == NodeKind::Complement;
+}
+
 // kind_classes of `node`, reading the mask of each member or child through
-// `child_mask` (kind_classes itself, or a memo of it). Members are read in
-// order and the first opaque one ends the reading.
+// `child_mask` (kind_classes itself, or a bounded reading of it). Members
+// are read in order and the first opaque one ends the reading.
 template <class ChildMask>
 KindMask kind_classes_with(const SchemaNode& node, ChildMask child_mask) {
   switch (node.kind) {

@@ -1,7 +1,8 @@
 // The Python-backed leaf oracle: class relations, constant order, integer gaps, literal membership.
 #include "algebra/oracle.h"
 
-#include "algebra/enum_member.h"
+#include "algebra/order.h"
+#include "algebra/tree_facts.h"
 #include "check/precompute.h"
 #include "check/walk.h"
 #include "py/once_cell.h"
@@ -9,19 +10,6 @@
 namespace qx {
 
 namespace {
-
-// A literal holds every value of its exact type that compares equal to the
-// pooled one, yet the walk sees the pooled value alone. Its verdict speaks for
-// the whole set only where equal values of that type are interchangeable:
-// frozenset({1.0}) also holds frozenset({1}), and 0.0 also holds -0.0, which a
-// predicate can tell apart; an enum member is the set's only value where its
-// class keeps one member per equal value. Elsewhere a yes and a no are
-// equally unfounded.
-bool speaks_for_its_equals(PyObject* literal) {
-  if (PyFloat_CheckExact(literal)) return PyFloat_AS_DOUBLE(literal) != 0.0;
-  return PyLong_CheckExact(literal) || PyBool_Check(literal) || PyUnicode_CheckExact(literal) ||
-         PyBytes_CheckExact(literal) || literal == Py_None || is_sole_equal_enum_member(literal);
-}
 
 // Drops whatever exception a failed C API call left pending: a decision
 // never raises from Python code it runs.
@@ -81,7 +69,51 @@ Result<Ref> integer_end(const MathFunctions& fns, PyObject* bound, bool lower, b
   return call_method_with_one(rounded.get(), lower ? "__add__" : "__sub__");
 }
 
+// A walk reads no table for a leaf: it holds no union, pattern or record.
+bool walk_reads_tables(const SchemaNode& node) {
+  return node.kind == NodeKind::Ref || within_kind(node.kind) == WithinKind::Tree;
+}
+
+// Whether walking a literal that speaks for its equals against `node` runs
+// only the interpreter's own code: type tests, and for a Literal the
+// equality of two objects of the literal's own class, which is builtin (an
+// enum member speaks only while no class of its own defines __eq__).
+bool walk_runs_no_user_code(const SchemaNode& node) {
+  return within_kind(node.kind) == WithinKind::Equal || node.kind == NodeKind::Literal;
+}
+
+const Precompute& no_tables() {
+  static const Precompute empty;
+  return empty;
+}
+
 }  // namespace
+
+// A literal holds every value of its exact type that compares equal to the
+// pooled one, yet the walk sees the pooled value alone. Its verdict speaks for
+// the whole set only where equal values of that type are interchangeable:
+// frozenset({1.0}) also holds frozenset({1}), and 0.0 also holds -0.0, which a
+// predicate can tell apart; an enum member is the set's only value where its
+// class keeps one member per equal value. Elsewhere a yes and a no are
+// equally unfounded.
+bool PoolOracle::speaks_for_its_equals(PyObject* literal) {
+  if (PyFloat_CheckExact(literal)) return PyFloat_AS_DOUBLE(literal) != 0.0;
+  return PyLong_CheckExact(literal) || PyBool_Check(literal) || PyUnicode_CheckExact(literal) ||
+         PyBytes_CheckExact(literal) || literal == Py_None || enum_members_.sole_equal(literal);
+}
+
+// The tables of a built index give the walk the verdicts and the Python
+// calls of a walk without them, only sooner; a tree is indexed once a second
+// walk enters it (from the first in an eager build).
+const Precompute& PoolOracle::walk_tables(const SchemaNode& b) {
+  if (!walk_reads_tables(b)) return no_tables();
+  if (&b == last_indexed_) return *last_tables_;
+  if (!QX_EAGER_MEMO && walked_once_.insert(&b).second) return no_tables();
+  if (!index_) index_.emplace(pool_, definitions_);
+  last_indexed_ = &b;
+  last_tables_ = &index_->covering(b);
+  return *last_tables_;
+}
 
 uint8_t PoolOracle::leaf_subtype(const SchemaNode& a, const SchemaNode& b) {
   switch (a.kind) {
@@ -91,6 +123,7 @@ uint8_t PoolOracle::leaf_subtype(const SchemaNode& a, const SchemaNode& b) {
       PyObject* base = pool_.get(b.index);
       if (cls == nullptr || base == nullptr) return kOracleCannotTell;
       if (!PyType_Check(cls)) return kOracleNo;
+      enum_members_.forget();  // a subclass hook may run
       const int r = PyObject_IsSubclass(cls, base);
       if (r < 0) {
         discard_exception();
@@ -131,16 +164,20 @@ uint8_t PoolOracle::leaf_subtype(const SchemaNode& a, const SchemaNode& b) {
 // A literal is a subset of `b` when its one value is a member: the literal
 // admits only values of its exact type equal to it.
 uint8_t PoolOracle::literal_member(PyObject* literal, const SchemaNode& b) {
+  if (!walk_runs_no_user_code(b)) enum_members_.forget();
   FatalSlot fatal;
   bool stop = false;
-  const WalkContext ctx{&pool_, &definitions_, &index_.covering(b), &guard_,
+  const WalkContext ctx{&pool_, &definitions_, &walk_tables(b),     &guard_,
                         &fatal, &stop,         WalkMode::Membership};
   Path path;
   ErrorList errors;
   const bool member = walk(b, ValueRef::python(literal), path, ctx, errors);
   // A fatal exception (say a MemoryError from a predicate) is dropped: the
   // question is merely unanswered, and the decision says no.
-  if (fatal.exception) return kOracleNo;
+  if (fatal.exception) {
+    enum_members_.forget();  // its release may run a finalizer
+    return kOracleNo;
+  }
   return member ? kOracleYes : kOracleNo;
 }
 
@@ -148,11 +185,13 @@ int8_t PoolOracle::compare_constants(uint64_t i, uint64_t j) {
   PyObject* x = pool_.get(i);
   PyObject* y = pool_.get(j);
   if (x == nullptr || y == nullptr) return kOrderUnknown;
+  enum_members_.forget();  // comparisons may run any code
   return three_way(x, y);
 }
 
 uint8_t PoolOracle::no_integer_between(uint64_t lo, bool lo_exclusive, uint64_t hi,
                                        bool hi_exclusive) {
+  enum_members_.forget();  // rounding and the import of math may run any code
   Result<const MathFunctions*> fns = math_cell.get(init_math_floor_ceil);
   if (!fns.ok()) return kOracleCannotTell;  // the error is dropped with `fns`
   PyObject* low = pool_.get(lo);

@@ -4,8 +4,11 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "absl/container/flat_hash_set.h"
+#include "algebra/enum_member.h"
 #include "check/precompute.h"
 #include "check/walk.h"
 #include "schema/node.h"
@@ -45,7 +48,7 @@ class LeafOracle {
 class PoolOracle final : public LeafOracle {
  public:
   PoolOracle(const ConstantsPool& pool, const std::vector<SchemaNode>& definitions)
-      : pool_(pool), definitions_(definitions), index_(pool, definitions) {}
+      : pool_(pool), definitions_(definitions) {}
 
   uint8_t leaf_subtype(const SchemaNode& a, const SchemaNode& b) override;
   int8_t compare_constants(uint64_t i, uint64_t j) override;
@@ -53,7 +56,9 @@ class PoolOracle final : public LeafOracle {
                              bool hi_exclusive) override;
 
  private:
+  bool speaks_for_its_equals(PyObject* literal);
   uint8_t literal_member(PyObject* literal, const SchemaNode& b);
+  const Precompute& walk_tables(const SchemaNode& b);
 
   const ConstantsPool& pool_;
   const std::vector<SchemaNode>& definitions_;
@@ -61,8 +66,15 @@ class PoolOracle final : public LeafOracle {
   // empty again, so one serves them all without being rebuilt each time.
   RecursionGuard guard_;
   // What the walks look up instead of scanning a wide union of literals or
-  // compiling a pattern again, built as they enter each tree.
-  WalkIndex index_;
+  // compiling a pattern again: made for a tree the walks enter again, at
+  // the second walk, so that a tree walked once costs a plain walk.
+  std::optional<WalkIndex> index_;
+  absl::flat_hash_set<const SchemaNode*> walked_once_;
+  // The tree last indexed and its tables, met again at most steps of a
+  // decision that walks many literals against one tree.
+  const SchemaNode* last_indexed_ = nullptr;
+  const Precompute* last_tables_ = nullptr;
+  EnumMemberReadings enum_members_;
 };
 
 }  // namespace qx

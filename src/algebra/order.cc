@@ -63,37 +63,6 @@ bool key_less(const SortKey& a, const SortKey& b) {
 
 }  // namespace
 
-WithinKind within_kind(NodeKind kind) {
-  switch (kind) {
-    case NodeKind::Anything:
-    case NodeKind::Any:
-    case NodeKind::Nothing:
-    case NodeKind::NoneType:
-    case NodeKind::Bool:
-    case NodeKind::Int:
-    case NodeKind::Float:
-    case NodeKind::Str:
-    case NodeKind::Bytes:
-      return WithinKind::Equal;
-    case NodeKind::Literal:
-    case NodeKind::Instance:
-    case NodeKind::Ref:
-    case NodeKind::Placeholder:
-      return WithinKind::Index;
-    case NodeKind::Sequence:
-    case NodeKind::Set:
-    case NodeKind::FrozenSet:
-    case NodeKind::Record:
-    case NodeKind::Union:
-    case NodeKind::Intersection:
-    case NodeKind::Complement:
-    case NodeKind::Object:
-    case NodeKind::Refinement:
-      return WithinKind::Tree;
-  }
-  return WithinKind::Tree;
-}
-
 void sort_nodes(std::vector<SchemaNode>& nodes) {
   const size_t n = nodes.size();
   if (n < kMergeSortFrom) {

@@ -51,7 +51,36 @@ bool contains_sorted(const Range& sorted, const SchemaNode& x) {
 // What tells two nodes of one kind apart: nothing (the kinds without a
 // payload), their index (Literal, Instance, Ref, Placeholder), or their tree.
 enum class WithinKind : uint8_t { Equal, Index, Tree };
-WithinKind within_kind(NodeKind kind);
+inline WithinKind within_kind(NodeKind kind) {
+  switch (kind) {
+    case NodeKind::Anything:
+    case NodeKind::Any:
+    case NodeKind::Nothing:
+    case NodeKind::NoneType:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes:
+      return WithinKind::Equal;
+    case NodeKind::Literal:
+    case NodeKind::Instance:
+    case NodeKind::Ref:
+    case NodeKind::Placeholder:
+      return WithinKind::Index;
+    case NodeKind::Sequence:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Record:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Object:
+    case NodeKind::Refinement:
+      return WithinKind::Tree;
+  }
+  return WithinKind::Tree;
+}
 
 // Lists shorter than this are sorted in place by insertion, which allocates
 // nothing; the short member and constraint lists of real schemas stay cheap.

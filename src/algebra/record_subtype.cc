@@ -29,13 +29,19 @@ bool declared_field_holds(const SchemaNode& a, const RecordField& f, const Field
   return true;
 }
 
+// Whether b's fields are visited by a's names: see declared_fields_phase.
+bool visits_by_names(const SchemaNode& a, const SchemaNode& b) {
+  const std::vector<RecordField>& wider = b.fields();
+  return a.clauses().empty() && wider.size() > a.fields().size() &&
+         wider.size() >= TreeFacts::kSmall;
+}
+
 // b's fields in order, stopping at the first that fails.
 bool declared_fields_phase(const SchemaNode& a, const SchemaNode& b, const FieldFacts& a_names,
                            const FieldFacts& b_names, const DecisionContext& ctx,
                            AssumptionStack& stack) {
   const std::vector<RecordField>& wider = b.fields();
-  if (!a.clauses().empty() || wider.size() <= a.fields().size() ||
-      wider.size() < TreeFacts::kSmall) {
+  if (!visits_by_names(a, b)) {
     for (const RecordField& f : wider) {
       if (!declared_field_holds(a, f, a_names, ctx, stack)) return false;
     }
@@ -110,10 +116,15 @@ bool clauses_phase(const SchemaNode& a, const SchemaNode& b, const DecisionConte
 
 bool record_subtype(const SchemaNode& a, const SchemaNode& b, const DecisionContext& ctx,
                     AssumptionStack& stack) {
+  // a's names are looked up for b's fields, and b's for a's; visited by
+  // a's names, b's fields need both indexed.
+  const bool by_names = visits_by_names(a, b);
+  const size_t a_lookups = by_names ? TreeFacts::kIndexed : b.fields().size();
+  const size_t b_lookups = by_names ? TreeFacts::kIndexed : a.fields().size();
   FieldFacts a_scratch;
   FieldFacts b_scratch;
-  const FieldFacts& a_names = ctx.facts.fields(a, a_scratch);
-  const FieldFacts& b_names = ctx.facts.fields(b, b_scratch);
+  const FieldFacts& a_names = ctx.facts.fields(a, a_scratch, a_lookups);
+  const FieldFacts& b_names = ctx.facts.fields(b, b_scratch, b_lookups);
   // All three phases run, whatever the first one answers.
   const bool declared = declared_fields_phase(a, b, a_names, b_names, ctx, stack);
   const bool extra = extra_fields_phase(a, b, b_names, ctx, stack);
@@ -131,7 +142,7 @@ bool object_subtype(const SchemaNode& a, const SchemaNode& b, const DecisionCont
   // Every attribute is looked up whatever its required flag, so the flags need no comparing.
   if (a.fields().empty()) return b.fields().empty();
   FieldFacts scratch;
-  const FieldFacts& a_names = ctx.facts.fields(a, scratch);
+  const FieldFacts& a_names = ctx.facts.fields(a, scratch, b.fields().size());
   for (const RecordField& f : b.fields()) {
     const RecordField* g = a_names.find(f.name);
     if (g == nullptr || !subtype_rec(g->node, f.node, ctx, stack)) return false;

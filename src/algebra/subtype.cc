@@ -9,17 +9,8 @@ namespace {
 
 bool assumed(const AssumptionStack& stack, const SchemaNode& a, const SchemaNode& b,
              TreeFacts& facts) {
-  if (stack.empty()) return false;
-  const uint64_t left = facts.id(a);
-  uint64_t right = 0;
-  bool right_known = false;
-  for (const auto& [l, r] : stack) {
-    if (l != left) continue;
-    if (!right_known) {
-      right = facts.id(b);
-      right_known = true;
-    }
-    if (r == right) return true;
+  for (const auto& [left, right] : stack) {
+    if (facts.same(*left, a) && facts.same(*right, b)) return true;
   }
   return false;
 }
@@ -27,7 +18,7 @@ bool assumed(const AssumptionStack& stack, const SchemaNode& a, const SchemaNode
 // `a` against `b` with the pair (a_ref, b_ref) assumed included meanwhile.
 bool expand(const SchemaNode& a_ref, const SchemaNode& b_ref, const SchemaNode& a,
             const SchemaNode& b, const DecisionContext& ctx, AssumptionStack& stack) {
-  stack.emplace_back(ctx.facts.id(a_ref), ctx.facts.id(b_ref));
+  stack.emplace_back(&a_ref, &b_ref);
   const bool included = subtype_rec(a, b, ctx, stack);
   stack.pop_back();
   return included;
@@ -106,7 +97,8 @@ bool subtype_rec(const SchemaNode& a_in, const SchemaNode& b_in, const DecisionC
     switch (b->kind) {
       case NodeKind::Sequence:
         if (a->kind == NodeKind::Sequence && a->tuple == b->tuple) {
-          return item_shape_subtype(a->shape(), b->shape(), ctx, stack);
+          // Equal shapes would have made the two nodes equal above.
+          return unequal_shapes_subtype(a->shape(), b->shape(), ctx, stack);
         }
         break;
       case NodeKind::Set:
@@ -175,7 +167,11 @@ bool subtype_rec(const SchemaNode& a_in, const SchemaNode& b_in, const DecisionC
 
 bool item_shape_subtype(const ItemShape& sa, const ItemShape& sb, const DecisionContext& ctx,
                         AssumptionStack& stack) {
-  if (ctx.facts.same(sa, sb)) return true;
+  return ctx.facts.same(sa, sb) || unequal_shapes_subtype(sa, sb, ctx, stack);
+}
+
+bool unequal_shapes_subtype(const ItemShape& sa, const ItemShape& sb, const DecisionContext& ctx,
+                            AssumptionStack& stack) {
   if (sa.kind == ShapeKind::Alt) {
     for (const ItemShape& alt : sa.parts) {
       if (!item_shape_subtype(alt, sb, ctx, stack)) return false;

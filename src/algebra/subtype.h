@@ -10,11 +10,12 @@
 
 namespace qx {
 
-// Pairs (a, b) being expanded through a Ref: met again, a pair is taken as
-// included (coinduction). Each side is held as its id in the query's
-// TreeFacts, equal exactly for equal trees, so looking a pair up costs the
-// same however large its trees.
-using AssumptionStack = std::vector<std::pair<uint64_t, uint64_t>>;
+// Pairs (a, b) being expanded through a Ref, borrowed from the query's
+// trees: met again, a pair is taken as included (coinduction). A pair is
+// met again when both sides are structurally equal to it; the query's
+// TreeFacts remembers a long comparison, so looking a pair up again costs
+// the same however large its trees.
+using AssumptionStack = std::vector<std::pair<const SchemaNode*, const SchemaNode*>>;
 
 // Whether `a` is included in `b`. False when not shown.
 bool subtype_rec(const SchemaNode& a, const SchemaNode& b, const DecisionContext& ctx,
@@ -22,6 +23,9 @@ bool subtype_rec(const SchemaNode& a, const SchemaNode& b, const DecisionContext
 
 bool item_shape_subtype(const ItemShape& sa, const ItemShape& sb, const DecisionContext& ctx,
                         AssumptionStack& stack);
+// item_shape_subtype of two shapes known to differ.
+bool unequal_shapes_subtype(const ItemShape& sa, const ItemShape& sb, const DecisionContext& ctx,
+                            AssumptionStack& stack);
 // Record `a` (fields and catch-all clauses) against record `b`.
 bool record_subtype(const SchemaNode& a, const SchemaNode& b, const DecisionContext& ctx,
                     AssumptionStack& stack);

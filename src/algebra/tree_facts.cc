@@ -1,10 +1,9 @@
-// Facts one decision query works out once about its trees: ids, masks, views, field names.
+// Facts one decision query may need again about its trees: equality, masks, views, field names.
 #include "algebra/tree_facts.h"
 
 #include <algorithm>
-#include <utility>
+#include <limits>
 
-#include "algebra/order.h"
 #include "py/stack.h"
 #include "schema/measure.h"
 
@@ -12,10 +11,7 @@ namespace qx {
 
 namespace {
 
-bool has_tree(const SchemaNode& node) { return within_kind(node.kind) == WithinKind::Tree; }
-
-// Calls `on_node` on the element node or `on_shape` on each part of a
-// shape, in the order its key writes them.
+// Calls `on_node` on the element node or `on_shape` on each part of a shape.
 template <class OnNode, class OnShape>
 void for_each_part(const ItemShape& shape, const OnNode& on_node, const OnShape& on_shape) {
   switch (shape.kind) {
@@ -86,67 +82,47 @@ bool fits(const ItemShape& shape, size_t& left) {
   return small;
 }
 
-template <class Tree>
-bool both_small(const Tree& a, const Tree& b) {
-  size_t left = TreeFacts::kSmall;
-  if (!fits(a, left)) return false;
-  left = TreeFacts::kSmall;
-  return fits(b, left);
-}
+// A comparison that may stop before it knows: Unsettled when it has read
+// all the nodes and shapes it was allowed.
+enum class Verdict : uint8_t { Differ, Equal, Unsettled };
 
-// Keys are byte strings: fixed-width numbers and length-prefixed texts, so
-// two keys are equal exactly when what they write is.
-void put_u64(std::string& key, uint64_t value) {
-  key.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
+constexpr size_t kUnlimited = std::numeric_limits<size_t>::max();
 
-void put_text(std::string& key, const std::string& text) {
-  put_u64(key, text.size());
-  key.append(text);
-}
+Verdict of(bool equal) { return equal ? Verdict::Equal : Verdict::Differ; }
 
-constexpr char kNodeTag = 'n';
-constexpr char kShapeTag = 's';
+// schema_node_eq and item_shape_eq, reading at most `left` nodes and shapes
+// (counted down), in the order they read them: a settled verdict is theirs.
+Verdict compare_within(const SchemaNode& a, const SchemaNode& b, size_t& left);
+Verdict compare_within(const ItemShape& a, const ItemShape& b, size_t& left);
 
-}  // namespace
-
-uint64_t TreeFacts::intern(std::string key) {
-  const auto [entry, fresh] = ids_by_key_.try_emplace(std::move(key), next_id_);
-  if (fresh) ++next_id_;
-  return entry->second;
-}
-
-// A child is its kind, then its index or the id of its tree: the kind tells
-// which, so distinct children never write the same bytes.
-void TreeFacts::put_child(std::string& key, const SchemaNode& child) const {
-  key.push_back(static_cast<char>(child.kind));
-  switch (within_kind(child.kind)) {
-    case WithinKind::Equal:
-      return;
-    case WithinKind::Index:
-      put_u64(key, child.index);
-      return;
-    case WithinKind::Tree:
-      put_u64(key, node_ids_.at(&child));
-      return;
+template <class T, class Each>
+Verdict pairwise_within(const std::vector<T>& a, const std::vector<T>& b, const Each& each) {
+  if (a.size() != b.size()) return Verdict::Differ;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const Verdict v = each(a[i], b[i]);
+    if (v != Verdict::Equal) return v;
   }
+  return Verdict::Equal;
 }
 
-// Everything schema_node_eq compares of a node with a payload, with each
-// child tree by its id.
-std::string TreeFacts::node_key(const SchemaNode& node) const {
-  std::string key;
-  key.push_back(kNodeTag);
-  key.push_back(static_cast<char>(node.kind));
-  const auto put_fields = [&] {
-    put_u64(key, node.fields().size());
-    for (const RecordField& f : node.fields()) {
-      put_text(key, f.name);
-      key.push_back(f.required ? 1 : 0);
-      put_child(key, f.node);
-    }
+Verdict fields_within(const std::vector<RecordField>& a, const std::vector<RecordField>& b,
+                      size_t& left) {
+  return pairwise_within(a, b, [&](const RecordField& f, const RecordField& g) {
+    if (f.required != g.required || f.name != g.name) return Verdict::Differ;
+    return compare_within(f.node, g.node, left);
+  });
+}
+
+Verdict compare_within(const SchemaNode& a, const SchemaNode& b, size_t& left) {
+  if (&a == &b) return Verdict::Equal;
+  if (left == 0) return Verdict::Unsettled;
+  --left;
+  ensure_stack();
+  if (a.kind != b.kind) return Verdict::Differ;
+  const auto nodes = [&](const SchemaNode& x, const SchemaNode& y) {
+    return compare_within(x, y, left);
   };
-  switch (node.kind) {
+  switch (a.kind) {
     case NodeKind::Anything:
     case NodeKind::Any:
     case NodeKind::Nothing:
@@ -156,185 +132,68 @@ std::string TreeFacts::node_key(const SchemaNode& node) const {
     case NodeKind::Float:
     case NodeKind::Str:
     case NodeKind::Bytes:
+      return Verdict::Equal;
     case NodeKind::Literal:
     case NodeKind::Instance:
     case NodeKind::Ref:
     case NodeKind::Placeholder:
-      break;  // leaves have ids of their own and are written inline by put_child
+      return of(a.index == b.index);
     case NodeKind::Sequence:
-      key.push_back(node.tuple ? 1 : 0);
-      put_u64(key, shape_ids_.at(&node.shape()));
-      break;
+      if (a.tuple != b.tuple) return Verdict::Differ;
+      return compare_within(a.shape(), b.shape(), left);
     case NodeKind::Set:
     case NodeKind::FrozenSet:
     case NodeKind::Complement:
-      put_child(key, node.child());
-      break;
-    case NodeKind::Refinement:
-      put_child(key, node.child());
-      put_u64(key, node.constraints().size());
-      for (const Constraint& c : node.constraints()) {
-        key.push_back(static_cast<char>(c.kind));
-        if (c.kind == ConstraintKind::Regex) {
-          put_text(key, c.pattern);
-        } else {
-          put_u64(key, c.value);
-        }
-      }
-      break;
-    case NodeKind::Record:
-      put_fields();
-      put_u64(key, node.clauses().size());
-      for (const Clause& c : node.clauses()) {
-        put_child(key, c.key);
-        put_child(key, c.value);
-      }
-      break;
-    case NodeKind::Object:
-      put_u64(key, node.index);
-      put_fields();
-      break;
+      return compare_within(a.child(), b.child(), left);
+    case NodeKind::Record: {
+      const Verdict v = fields_within(a.fields(), b.fields(), left);
+      if (v != Verdict::Equal) return v;
+      return pairwise_within(a.clauses(), b.clauses(), [&](const Clause& x, const Clause& y) {
+        const Verdict key = nodes(x.key, y.key);
+        return key != Verdict::Equal ? key : nodes(x.value, y.value);
+      });
+    }
     case NodeKind::Union:
     case NodeKind::Intersection:
-      put_u64(key, node.members().size());
-      for (const SchemaNode& m : node.members()) put_child(key, m);
-      break;
+      return pairwise_within(a.members(), b.members(), nodes);
+    case NodeKind::Object:
+      if (a.index != b.index) return Verdict::Differ;
+      return fields_within(a.fields(), b.fields(), left);
+    case NodeKind::Refinement: {
+      const Verdict v = compare_within(a.child(), b.child(), left);
+      if (v != Verdict::Equal) return v;
+      return of(constraint_slice_cmp(a.constraints().data(), a.constraints().size(),
+                                     b.constraints().data(), b.constraints().size()) == 0);
+    }
   }
-  return key;
+  return Verdict::Differ;
 }
 
-std::string TreeFacts::shape_key(const ItemShape& shape) const {
-  std::string key;
-  key.push_back(kShapeTag);
-  key.push_back(static_cast<char>(shape.kind));
-  switch (shape.kind) {
+Verdict compare_within(const ItemShape& a, const ItemShape& b, size_t& left) {
+  if (&a == &b) return Verdict::Equal;
+  if (left == 0) return Verdict::Unsettled;
+  --left;
+  ensure_stack();
+  if (a.kind != b.kind) return Verdict::Differ;
+  switch (a.kind) {
     case ShapeKind::Empty:
-      break;
+      return Verdict::Equal;
     case ShapeKind::One:
-      put_child(key, *shape.node);
-      break;
+      return compare_within(*a.node, *b.node, left);
     case ShapeKind::Seq:
     case ShapeKind::Alt:
-      put_u64(key, shape.parts.size());
-      for (const ItemShape& part : shape.parts) put_u64(key, shape_ids_.at(&part));
-      break;
+      return pairwise_within(a.parts, b.parts, [&](const ItemShape& x, const ItemShape& y) {
+        return compare_within(x, y, left);
+      });
     case ShapeKind::Star:
-      put_u64(key, shape_ids_.at(shape.inner.get()));
-      break;
+      return compare_within(*a.inner, *b.inner, left);
   }
-  return key;
-}
-
-// Post-order on an explicit stack: a deep tree needs no native stack.
-void TreeFacts::number(const SchemaNode* root_node, const ItemShape* root_shape) {
-  struct Pending {
-    const SchemaNode* node;
-    const ItemShape* shape;
-    bool opened;
-  };
-  std::vector<Pending> work{{root_node, root_shape, false}};
-  const auto open_node = [&](const SchemaNode& child) {
-    if (has_tree(child) && !node_ids_.contains(&child)) work.push_back({&child, nullptr, false});
-  };
-  const auto open_shape = [&](const ItemShape& child) {
-    if (!shape_ids_.contains(&child)) work.push_back({nullptr, &child, false});
-  };
-  while (!work.empty()) {
-    const Pending top = work.back();
-    if (top.opened) {
-      work.pop_back();
-      if (top.node != nullptr) {
-        node_ids_.try_emplace(top.node, intern(node_key(*top.node)));
-      } else {
-        shape_ids_.try_emplace(top.shape, intern(shape_key(*top.shape)));
-      }
-      continue;
-    }
-    work.back().opened = true;
-    if (top.node == nullptr) {
-      for_each_part(*top.shape, open_node, open_shape);
-    } else if (top.node->kind == NodeKind::Sequence) {
-      open_shape(top.node->shape());
-    } else {
-      for_each_child(*top.node, open_node);
-    }
-  }
-}
-
-uint64_t TreeFacts::id(const SchemaNode& node) {
-  switch (within_kind(node.kind)) {
-    case WithinKind::Equal:
-      return static_cast<uint64_t>(node.kind);
-    case WithinKind::Index: {
-      // The kind and a fitting index are the id itself, above every counted
-      // one; a larger index is counted like a tree.
-      if (node.index < kFirstWrittenId >> kKindBits) {
-        return kFirstWrittenId | (static_cast<uint64_t>(node.kind) << kIndexBits) | node.index;
-      }
-      const auto [entry, fresh] = leaf_ids_.try_emplace(std::pair{node.kind, node.index}, next_id_);
-      if (fresh) ++next_id_;
-      return entry->second;
-    }
-    case WithinKind::Tree:
-      break;
-  }
-  if (auto it = node_ids_.find(&node); it != node_ids_.end()) return it->second;
-  // A node whose children are all leaves (a complemented literal, a union
-  // of literals) is keyed at once, without a stack of pending parts.
-  bool flat = node.kind != NodeKind::Sequence;
-  if (flat) for_each_child(node, [&](const SchemaNode& child) { flat = flat && !has_tree(child); });
-  if (flat) return node_ids_.try_emplace(&node, intern(node_key(node))).first->second;
-  number(&node, nullptr);
-  return node_ids_.at(&node);
-}
-
-uint64_t TreeFacts::shape_id(const ItemShape& shape) {
-  if (auto it = shape_ids_.find(&shape); it != shape_ids_.end()) return it->second;
-  number(nullptr, &shape);
-  return shape_ids_.at(&shape);
-}
-
-bool TreeFacts::small(const SchemaNode& node) {
-  size_t left = kSmall;
-  return fits(node, left);
-}
-
-bool TreeFacts::same(const SchemaNode& a, const SchemaNode& b) {
-  if (&a == &b) return true;
-  if (a.kind != b.kind) return false;
-  if (!has_tree(a) || both_small(a, b)) return schema_node_eq(a, b);
-  return id(a) == id(b);
-}
-
-bool TreeFacts::same(const ItemShape& a, const ItemShape& b) {
-  if (&a == &b) return true;
-  if (a.kind != b.kind) return false;
-  if (both_small(a, b)) return item_shape_eq(a, b);
-  return shape_id(a) == shape_id(b);
-}
-
-KindMask TreeFacts::classes(const SchemaNode& node) {
-  if (node.kind != NodeKind::Union && node.kind != NodeKind::Intersection &&
-      node.kind != NodeKind::Complement) {
-    return kind_classes(node);
-  }
-  // Most masks are settled within a few nodes (a union of literals at its
-  // first member): those are read as they stand; longer readings once.
-  size_t left = kSmall;
-  bool settled = true;
-  const KindMask quick = classes_within(node, left, settled);
-  if (settled) return quick;
-  if (auto it = masks_.find(&node); it != masks_.end()) return it->second;
-  ensure_stack();
-  const KindMask mask =
-      kind_classes_with(node, [this](const SchemaNode& child) { return classes(child); });
-  masks_.try_emplace(&node, mask);
-  return mask;
+  return Verdict::Differ;
 }
 
 // kind_classes reading at most `left` nodes; `settled` is cleared when that
 // is not enough (the mask returned then means nothing).
-KindMask TreeFacts::classes_within(const SchemaNode& node, size_t& left, bool& settled) {
+KindMask classes_within(const SchemaNode& node, size_t& left, bool& settled) {
   return kind_classes_with(node, [&](const SchemaNode& child) {
     if (left == 0) settled = false;
     if (!settled) return KindMask{true, 0};  // opaque ends every reading at once
@@ -343,40 +202,15 @@ KindMask TreeFacts::classes_within(const SchemaNode& node, size_t& left, bool& s
   });
 }
 
-const ShapeView* TreeFacts::view(const ItemShape& shape, ShapeView& scratch) {
-  if (shape.parts.size() < kSmall) {
-    return item_shape_prefix_rest(shape, scratch) ? &scratch : nullptr;
-  }
-  std::unique_ptr<ViewFacts>& slot = views_[&shape];
-  if (slot == nullptr) {
-    slot = std::make_unique<ViewFacts>();
-    slot->viewable = item_shape_prefix_rest(shape, slot->view);
-  }
-  return slot->viewable ? &slot->view : nullptr;
-}
-
-const FieldFacts& TreeFacts::fields(const SchemaNode& node, FieldFacts& scratch) {
-  if (node.fields().size() < kSmall) {
-    name_fields(node, scratch, false);
-    return scratch;
-  }
-  std::unique_ptr<FieldFacts>& slot = fields_[&node];
-  if (slot == nullptr) {
-    slot = std::make_unique<FieldFacts>();
-    name_fields(node, *slot, true);
-  }
-  return *slot;
-}
-
-void TreeFacts::name_fields(const SchemaNode& node, FieldFacts& facts, bool with_required) {
+void name_fields(const SchemaNode& node, FieldFacts& facts) {
   const std::vector<RecordField>& all = node.fields();
   facts.all = &all;
+  facts.indexed = true;
   facts.first.reserve(all.size());
   // The last position of each chain of same-named fields, by its first
   // position; made only when a name comes again.
   std::vector<uint32_t> last;
   for (uint32_t i = 0; i < all.size(); ++i) {
-    if (with_required && all[i].required) facts.required.push_back(i);
     const auto [entry, fresh] = facts.first.try_emplace(all[i].name, i);
     if (fresh) continue;
     if (facts.next_same.empty()) {
@@ -387,6 +221,115 @@ void TreeFacts::name_fields(const SchemaNode& node, FieldFacts& facts, bool with
     facts.next_same[std::max(head, last[head])] = i;
     last[head] = i;
   }
+}
+
+std::vector<uint32_t> required_positions(const std::vector<RecordField>& fields) {
+  std::vector<uint32_t> required;
+  for (uint32_t i = 0; i < fields.size(); ++i) {
+    if (fields[i].required) required.push_back(i);
+  }
+  return required;
+}
+
+}  // namespace
+
+// The equality of two trees or shapes: read as they stand up to kSmall
+// nodes, unless both took part in a long reading before; a longer reading
+// is remembered for the pair, so that meeting the pair again costs a
+// lookup. An eager build remembers every pair.
+template <class Tree>
+bool TreeFacts::same_by_reading(const Tree& a, const Tree& b) {
+  const size_t slot_a = long_slot(&a);
+  const size_t slot_b = long_slot(&b);
+  const bool both_long = long_parts_[slot_a] == &a && long_parts_[slot_b] == &b;
+  if (!eager_ && !both_long) {
+    size_t left = kSmall;
+    const Verdict quick = compare_within(a, b, left);
+    if (quick != Verdict::Unsettled) return quick == Verdict::Equal;
+  }
+  const std::pair<const void*, const void*> key = &a < &b
+                                                      ? std::pair<const void*, const void*>{&a, &b}
+                                                      : std::pair<const void*, const void*>{&b, &a};
+  if (auto it = pairs_.find(key); it != pairs_.end()) return it->second;
+  size_t left = kUnlimited;
+  const bool equal = compare_within(a, b, left) == Verdict::Equal;
+  pairs_.try_emplace(key, equal);
+  long_parts_[slot_a] = &a;
+  long_parts_[slot_b] = &b;
+  return equal;
+}
+
+bool TreeFacts::same_trees(const SchemaNode& a, const SchemaNode& b) {
+  return same_by_reading(a, b);
+}
+
+bool TreeFacts::same(const ItemShape& a, const ItemShape& b) {
+  if (&a == &b) return true;
+  if (a.kind != b.kind) return false;
+  return same_by_reading(a, b);
+}
+
+bool nodes_within(const SchemaNode& node, size_t& left) { return fits(node, left); }
+
+bool TreeFacts::small(const SchemaNode& node) {
+  size_t left = kSmall;
+  return fits(node, left);
+}
+
+KindMask TreeFacts::composite_classes(const SchemaNode& node) {
+  // Most masks settle within a few nodes (a union of literals at its first
+  // member): those are read as they stand; a longer reading is remembered.
+  if (!eager_) {
+    size_t left = kSmall;
+    bool settled = true;
+    const KindMask quick = classes_within(node, left, settled);
+    if (settled) return quick;
+  }
+  if (auto it = masks_.find(&node); it != masks_.end()) return it->second;
+  const KindMask mask = kind_classes(node);
+  masks_.try_emplace(&node, mask);
+  return mask;
+}
+
+const ShapeView* TreeFacts::view(const ItemShape& shape, ShapeView& scratch) {
+  if (shape.parts.size() < kSmall && !eager_) {
+    return item_shape_prefix_rest(shape, scratch) ? &scratch : nullptr;
+  }
+  std::unique_ptr<ViewFacts>& slot = views_[&shape];
+  if (slot == nullptr) {
+    slot = std::make_unique<ViewFacts>();
+    slot->viewable = item_shape_prefix_rest(shape, slot->view);
+  }
+  return slot->viewable ? &slot->view : nullptr;
+}
+
+const FieldFacts& TreeFacts::fields(const SchemaNode& node, FieldFacts& scratch, size_t lookups) {
+  const size_t count = node.fields().size();
+  if (!eager_ && lookups != kIndexed && count * lookups <= kScanPairs) {
+    scratch.all = &node.fields();
+    return scratch;
+  }
+  if (count < kSmall && !eager_) {
+    name_fields(node, scratch);
+    return scratch;
+  }
+  std::unique_ptr<FieldFacts>& slot = fields_[&node];
+  if (slot == nullptr) {
+    slot = std::make_unique<FieldFacts>();
+    name_fields(node, *slot);
+    slot->required = required_positions(node.fields());
+  }
+  return *slot;
+}
+
+const std::vector<uint32_t>* TreeFacts::required(const SchemaNode& node) {
+  if (node.fields().size() < kSmall && !eager_) return nullptr;
+  const auto [entry, fresh] = required_.try_emplace(&node);
+  if (fresh && !eager_) return nullptr;
+  if (entry->second == nullptr) {
+    entry->second = std::make_unique<std::vector<uint32_t>>(required_positions(node.fields()));
+  }
+  return entry->second.get();
 }
 
 }  // namespace qx

@@ -1,23 +1,35 @@
-// Facts one decision query works out once about its trees: ids, masks, views, field names.
+// Facts one decision query may need again about its trees: equality, masks, views, field names.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
-#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "absl/container/flat_hash_map.h"
 #include "algebra/kinds.h"
+#include "algebra/order.h"
 #include "schema/node.h"
+
+// A build with QX_EAGER_MEMO set remembers every fact from its first
+// reading, small trees included, so that the suite runs through the
+// remembered answers as well as the plain readings.
+#ifndef QX_EAGER_MEMO
+#define QX_EAGER_MEMO 0
+#endif
 
 namespace qx {
 
 // The declared names of a Record's fields or an Object's attributes.
 struct FieldFacts {
   const std::vector<RecordField>* all = nullptr;
+  // Whether names are found through `first`; without it, by a scan of the
+  // few fields, which costs less than making the table for a few lookups.
+  bool indexed = false;
   // Each name to the position of the first field declared with it.
   absl::flat_hash_map<std::string_view, uint32_t> first;
   // By position: the next position declared with the same name, 0 for none
@@ -28,6 +40,12 @@ struct FieldFacts {
 
   // The first field declared with `name`, or null.
   const RecordField* find(std::string_view name) const {
+    if (!indexed) {
+      for (const RecordField& f : *all) {
+        if (f.name == name) return &f;
+      }
+      return nullptr;
+    }
     auto it = first.find(name);
     return it == first.end() ? nullptr : &(*all)[it->second];
   }
@@ -35,80 +53,96 @@ struct FieldFacts {
   uint32_t next(uint32_t position) const { return next_same.empty() ? 0 : next_same[position]; }
 };
 
-// Facts about subtrees that a decision would otherwise work out again at
-// every step that meets them, so that one step costs the same however large
-// the trees it compares. Each is worked out once per query, in time linear
-// in the subtree, without recursion on the native stack except for class
-// masks (which recurse as kind_classes does).
-//
-// Nodes and shapes are known by address: every one asked about must stay in
-// place and unchanged for the life of the facts, as the trees and
-// definitions of a query do. A node without a payload (a leaf, which a step
-// may make on its own stack) is never remembered by address: its facts are
-// read off the node each time.
+// Whether the tree under `node` has at most `left` nodes and shapes,
+// counting `left` down; reads no more than that.
+bool nodes_within(const SchemaNode& node, size_t& left);
+
 class TreeFacts {
  public:
-  // Equal for two nodes exactly when schema_node_eq holds for them.
-  uint64_t id(const SchemaNode& node);
-  // schema_node_eq and item_shape_eq: small trees are compared as they
-  // stand, larger ones by their ids, in constant time once those are known.
-  bool same(const SchemaNode& a, const SchemaNode& b);
+  // Up to this many nodes and shapes, a reading is not remembered: it costs
+  // no more than a lookup would. Field lists and shapes with fewer parts are
+  // read into the caller's scratch.
+  static constexpr size_t kSmall = 32;
+
+  explicit TreeFacts(bool eager = QX_EAGER_MEMO) : eager_(eager) {}
+
+  // schema_node_eq and item_shape_eq.
+  bool same(const SchemaNode& a, const SchemaNode& b) {
+    if (&a == &b) return true;
+    if (a.kind != b.kind) return false;
+    switch (within_kind(a.kind)) {
+      case WithinKind::Equal:
+        return true;
+      case WithinKind::Index:
+        return a.index == b.index;
+      case WithinKind::Tree:
+        break;
+    }
+    return same_trees(a, b);
+  }
   bool same(const ItemShape& a, const ItemShape& b);
+
   // kind_classes.
-  KindMask classes(const SchemaNode& node);
+  KindMask classes(const SchemaNode& node) {
+    if (mask_from_parts(node.kind)) return composite_classes(node);
+    return kind_classes_with(node, [](const SchemaNode&) { return KindMask{true, 0}; });
+  }
+
   // item_shape_prefix_rest: the view, or null when the shape has none. A
   // short shape is viewed into `scratch`, a long one once per query.
   const ShapeView* view(const ItemShape& shape, ShapeView& scratch);
-  // The names of a Record's fields or an Object's attributes: those of a
-  // few fields are made into `scratch` (without `required`), those of many
-  // once per query.
-  const FieldFacts& fields(const SchemaNode& node, FieldFacts& scratch);
+  // The names of a Record's fields or an Object's attributes, for `lookups`
+  // lookups (kIndexed: for iterating `first` too): a list scanned at no more
+  // than kScanPairs comparisons in all is left unindexed, the names of a few
+  // fields are made into `scratch` (without `required`), those of many once
+  // per query.
+  static constexpr size_t kScanPairs = 256;
+  static constexpr size_t kIndexed = std::numeric_limits<size_t>::max();
+  const FieldFacts& fields(const SchemaNode& node, FieldFacts& scratch, size_t lookups);
+  // The ascending positions of the required fields of a Record or Object of
+  // many fields, once it is met again; null for a short list or at the first
+  // meeting, when the fields are best read in place.
+  const std::vector<uint32_t>* required(const SchemaNode& node);
 
-  // Up to this many nodes, parts or fields, a tree, a shape or a field list
-  // is read as it stands: that costs a step no more than a lookup would, and
-  // a query over small trees remembers nothing.
-  static constexpr size_t kSmall = 32;
   // Whether the tree under `node` has at most kSmall nodes and shapes.
   static bool small(const SchemaNode& node);
+  // Whether facts are remembered from their first reading (QX_EAGER_MEMO).
+  bool eager() const { return eager_; }
 
  private:
-  uint64_t shape_id(const ItemShape& shape);
-  static void name_fields(const SchemaNode& node, FieldFacts& facts, bool with_required);
-  static KindMask classes_within(const SchemaNode& node, size_t& left, bool& settled);
-  // Gives ids to every part of the tree under `node` or `shape` (one of the
-  // two is null) that has none yet, children before their parents.
-  void number(const SchemaNode* node, const ItemShape* shape);
-  void put_child(std::string& key, const SchemaNode& child) const;
-  std::string node_key(const SchemaNode& node) const;
-  std::string shape_key(const ItemShape& shape) const;
-  uint64_t intern(std::string key);
+  template <class Tree>
+  bool same_by_reading(const Tree& a, const Tree& b);
+  bool same_trees(const SchemaNode& a, const SchemaNode& b);
+  KindMask composite_classes(const SchemaNode& node);
+
+  // The slot of a node or shape among long_parts_.
+  static size_t long_slot(const void* part) {
+    return (reinterpret_cast<uintptr_t>(part) >> 4) % kLongSlots;
+  }
 
   struct ViewFacts {
     bool viewable = false;
     ShapeView view;
   };
 
-  // Ids below this are the kinds without a payload, each its own id.
-  static constexpr uint64_t kFirstFreeId = static_cast<uint64_t>(NodeKind::Bytes) + 1;
-  // Ids from this one on are written, not counted: a Literal, Instance, Ref
-  // or Placeholder whose index fits below bit kIndexBits is its kind there
-  // and its index below. Counted ids never come near it.
-  static constexpr int kIndexBits = 56;
-  static constexpr int kKindBits = 7;
-  static constexpr uint64_t kFirstWrittenId = uint64_t{1} << 63;
-  uint64_t next_id_ = kFirstFreeId;
-  // Each Literal, Instance, Ref or Placeholder with a larger index, by its
-  // kind and index.
-  absl::flat_hash_map<std::pair<NodeKind, uint64_t>, uint64_t> leaf_ids_;
-  // Each distinct node or shape with a payload, written as its kind, its own
-  // payload and the ids of its children, to its id.
-  absl::flat_hash_map<std::string, uint64_t> ids_by_key_;
-  absl::flat_hash_map<const SchemaNode*, uint64_t> node_ids_;
-  absl::flat_hash_map<const ItemShape*, uint64_t> shape_ids_;
+  bool eager_;
+  // Equality of pairs of trees (or of shapes) whose reading was long, by
+  // their addresses, the lower first.
+  absl::flat_hash_map<std::pair<const void*, const void*>, bool> pairs_;
+  // Nodes and shapes met in a long reading, each in a slot chosen by its
+  // address (a later one takes the slot): a pair of them is looked up among
+  // pairs_ before it is read at all, which spares a pair met at every step
+  // its first kSmall nodes each time. A part pushed out of its slot is only
+  // read again before its lookup.
+  static constexpr size_t kLongSlots = 64;
+  std::array<const void*, kLongSlots> long_parts_{};
   absl::flat_hash_map<const SchemaNode*, KindMask> masks_;
-  // Held by pointer: a decision keeps a view or field names across later steps.
+  // Held by pointer: a decision keeps a view, field names or required
+  // positions across later steps that may add entries.
   absl::flat_hash_map<const ItemShape*, std::unique_ptr<ViewFacts>> views_;
   absl::flat_hash_map<const SchemaNode*, std::unique_ptr<FieldFacts>> fields_;
+  // An entry without positions marks a list met once.
+  absl::flat_hash_map<const SchemaNode*, std::unique_ptr<std::vector<uint32_t>>> required_;
 };
 
 }  // namespace qx

@@ -1,10 +1,12 @@
 // Emptiness and inclusion over hand-built trees, answered by an oracle that needs no interpreter.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <limits>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -34,9 +36,17 @@ class ModelOracle final : public LeafOracle {
   std::vector<double> constants{0, 1, 2, 3, 4, 5, 3.5, NAN, 1.2, 1.8, 0.5, 3};
   std::map<uint64_t, uint64_t> base_of{{1, 0}, {2, 1}};
   int calls = 0;
+  // Every question in order, while `logging` is set.
+  bool logging = false;
+  std::vector<std::array<uint64_t, 5>> log;
+
+  void note(uint64_t op, uint64_t w, uint64_t x, uint64_t y = 0, uint64_t z = 0) {
+    ++calls;
+    if (logging) log.push_back({op, w, x, y, z});
+  }
 
   uint8_t leaf_subtype(const SchemaNode& a, const SchemaNode& b) override {
-    ++calls;
+    note(0, static_cast<uint64_t>(a.kind), a.index, static_cast<uint64_t>(b.kind), b.index);
     if (a.kind == NodeKind::Instance) {
       if (b.kind != NodeKind::Instance) return kOracleCannotTell;
       for (uint64_t c = a.index;; c = base_of.at(c)) {
@@ -58,7 +68,7 @@ class ModelOracle final : public LeafOracle {
     }
   }
   int8_t compare_constants(uint64_t i, uint64_t j) override {
-    ++calls;
+    note(1, i, j);
     if (i >= constants.size() || j >= constants.size()) return kOrderUnknown;
     const double x = constants[i], y = constants[j];
     if (x == y) return 0;
@@ -67,7 +77,7 @@ class ModelOracle final : public LeafOracle {
     return kOrderUnknown;
   }
   uint8_t no_integer_between(uint64_t lo, bool lo_ex, uint64_t hi, bool hi_ex) override {
-    ++calls;
+    note(2, lo, hi, lo_ex, hi_ex);
     if (lo >= constants.size() || hi >= constants.size()) return kOracleCannotTell;
     const double l = lo_ex ? std::floor(constants[lo]) + 1 : std::ceil(constants[lo]);
     const double h = hi_ex ? std::ceil(constants[hi]) - 1 : std::floor(constants[hi]);
@@ -434,28 +444,34 @@ Nodes varied_nodes() {
 void test_tree_facts_equal_exactly_when_the_trees_are() {
   const Nodes xs = varied_nodes();
   const Nodes ys = varied_nodes();  // the same trees at other addresses
-  TreeFacts facts;
-  for (const SchemaNode& x : xs) {
-    for (const SchemaNode& y : ys) {
-      const bool equal = schema_node_eq(x, y);
-      EXPECT(facts.same(x, y) == equal);
-      EXPECT((facts.id(x) == facts.id(y)) == equal);
-      if (x.kind == NodeKind::Sequence && y.kind == NodeKind::Sequence) {
-        EXPECT(facts.same(x.shape(), y.shape()) == item_shape_eq(x.shape(), y.shape()));
+  // Plain readings and remembered ones (eager), each pair met twice.
+  for (const bool eager : {false, true}) {
+    TreeFacts facts(eager);
+    for (int round = 0; round < 2; ++round) {
+      for (const SchemaNode& x : xs) {
+        for (const SchemaNode& y : ys) {
+          const bool equal = schema_node_eq(x, y);
+          EXPECT(facts.same(x, y) == equal);
+          EXPECT(facts.same(y, x) == equal);
+          if (x.kind == NodeKind::Sequence && y.kind == NodeKind::Sequence) {
+            EXPECT(facts.same(x.shape(), y.shape()) == item_shape_eq(x.shape(), y.shape()));
+          }
+        }
+        EXPECT(facts.classes(x).opaque == kind_classes(x).opaque);
+        EXPECT(facts.classes(x).classes == kind_classes(x).classes);
       }
     }
-    EXPECT(facts.classes(x).opaque == kind_classes(x).opaque);
-    EXPECT(facts.classes(x).classes == kind_classes(x).classes);
   }
 }
 
-void test_large_trees_compared_by_id() {
-  // Lists of many literals that differ only in the last one.
-  auto literals = [](uint64_t last) {
-    Nodes members;
-    for (uint64_t i = 0; i < 2000; ++i) members.push_back(lit(i == 1999 ? last : 100 + i));
-    return list_of(make_members(NodeKind::Union, std::move(members)));
-  };
+// list[Union[literals]]: `count` literals from 100 on, the last one `last`.
+SchemaNode literals(uint64_t last, uint64_t count = 2000) {
+  Nodes members;
+  for (uint64_t i = 0; i < count; ++i) members.push_back(lit(i + 1 == count ? last : 100 + i));
+  return list_of(make_members(NodeKind::Union, std::move(members)));
+}
+
+void test_large_trees_met_again() {
   for (const size_t count : {1, 60}) {
     EXPECT(empty(wide_with(count, literals(0), 0, comp(literals(0)), count)));
     EXPECT(!empty(wide_with(count, literals(0), 0, comp(literals(1)), count)));
@@ -470,6 +486,139 @@ void test_large_trees_compared_by_id() {
                      uni(leaf(NodeKind::NoneType), tuple_of(literals(1), ref(2))));
   EXPECT(equiv(ref(0), ref(1), defs));
   EXPECT(!sub(ref(0), ref(2), defs));
+}
+
+// An intersection of `operands` complemented large lists and `others`
+// lists that differ from each of them in the last literal, with `match`
+// one of them equal to the first operand: many pairs of one kind, so that
+// the large operands end up ordered rather than compared one by one.
+SchemaNode many_large_operands(uint64_t operands, uint64_t others, bool match) {
+  Nodes members;
+  for (uint64_t i = 0; i < others; ++i) members.push_back(literals(5000 + i, 40));
+  for (uint64_t i = 0; i < operands; ++i) members.push_back(comp(literals(i, 40)));
+  if (match) members.push_back(literals(0, 40));
+  return make_members(NodeKind::Intersection, std::move(members));
+}
+
+void test_many_large_operands() {
+  for (const uint64_t operands : {1, 4}) {
+    for (const uint64_t others : {0, 3, 3000}) {
+      EXPECT(empty(many_large_operands(operands, others, true)));
+      EXPECT(!empty(many_large_operands(operands, others, false)));
+    }
+  }
+}
+
+// ---- Remembered facts against plain readings --------------------------------------
+
+// A random tree over a few leaves, literals 0 to 5, classes 0 to 2 and two
+// definitions, with now and then a long list of literals that differs from
+// the others in its last one, so that readings run long.
+class TreeMaker {
+ public:
+  explicit TreeMaker(uint32_t seed) : random_(seed) {}
+
+  SchemaNode make(int depth) {
+    const uint32_t pick = below(depth <= 0 ? 7 : 17);
+    switch (pick) {
+      case 0:
+        return Int();
+      case 1:
+        return Bool();
+      case 2:
+        return Str();
+      case 3:
+        return lit(below(6));
+      case 4:
+        return inst(below(3));
+      case 5:
+        return below(4) == 0 ? Nothing() : Anything();
+      case 6:
+        return ref(below(2));
+      case 7:
+        return list_of(make(depth - 1));
+      case 8:
+        return tuple_of(make(depth - 1), make(depth - 1));
+      case 9:
+        return comp(make(depth - 1));
+      case 10:
+      case 11:
+        return make_members(below(2) == 0 ? NodeKind::Union : NodeKind::Intersection,
+                            some(depth - 1, 1 + below(below(6) == 0 ? 12 : 3)));
+      case 12:
+        return refine(make(depth - 1), below(2) == 0 ? ge(below(6)) : le(below(6)));
+      case 13:
+        return record(fields(field("x", make(depth - 1), below(2) == 0),
+                             field(below(2) == 0 ? "y" : "x", make(depth - 1), below(2) == 0)));
+      case 14:
+        return dict_of(Str(), make(depth - 1));
+      case 15:
+        return make_object(below(3), fields(field("a", make(depth - 1))));
+      default:
+        return literals(below(3), 40);
+    }
+  }
+
+ private:
+  uint32_t below(uint32_t n) { return static_cast<uint32_t>(random_() % n); }
+  Nodes some(int depth, uint32_t n) {
+    Nodes v;
+    for (uint32_t i = 0; i < n; ++i) v.push_back(make(depth));
+    return v;
+  }
+  std::mt19937 random_;
+};
+
+struct Outcome {
+  bool answer;
+  uint32_t left;
+  std::vector<std::array<uint64_t, 5>> questions;
+  bool operator==(const Outcome&) const = default;
+};
+
+// One inclusion (or, with `b` null, emptiness) query with the given budget,
+// its facts remembered from the first reading or only as the plain
+// readings run long.
+Outcome decide(const SchemaNode& a, const SchemaNode* b, const Nodes& defs, uint32_t steps,
+               bool eager) {
+  oracle.log.clear();
+  oracle.logging = true;
+  WorkBudget budget;
+  budget.remaining = steps;
+  TreeFacts facts(eager);
+  const DecisionContext ctx{oracle, defs, budget, facts};
+  const bool answer = decide_within_stack([&] {
+    if (b == nullptr) return node_emptiness(a, ctx).empty;
+    AssumptionStack stack;
+    return subtype_rec(a, *b, ctx, stack);
+  });
+  oracle.logging = false;
+  return Outcome{answer, budget.remaining, std::move(oracle.log)};
+}
+
+void test_remembered_facts_change_nothing() {
+  TreeMaker maker(20261207);
+  int compared = 0;
+  for (int i = 0; i < 600; ++i) {
+    const Nodes defs = nodes(maker.make(3), uni(Int(), tuple_of(ref(1), ref(0))));
+    const SchemaNode a = maker.make(4);
+    // Against another tree, against a copy of `a` at other addresses (one
+    // that meets equal trees at every step), or a union holding a copy.
+    SchemaNode b = maker.make(4);
+    if (i % 3 == 1) b = clone_schema_node(a);
+    if (i % 3 == 2) b = uni(std::move(b), clone_schema_node(a));
+    const std::array<const SchemaNode*, 2> rights{&b, nullptr};
+    for (const SchemaNode* right : rights) {
+      const Outcome whole = decide(a, right, defs, WorkBudget::kQuerySteps, false);
+      const uint32_t spent = WorkBudget::kQuerySteps - whole.left;
+      // Within the budget and at its edge: the same answer, steps and questions.
+      for (const uint32_t steps : {WorkBudget::kQuerySteps, spent, spent - 1, spent / 2}) {
+        EXPECT(decide(a, right, defs, steps, false) == decide(a, right, defs, steps, true));
+        ++compared;
+      }
+    }
+  }
+  EXPECT(compared == 4800);
 }
 
 // Records over the names x and y, with Bool or Int values, either flag, and
@@ -553,7 +702,9 @@ int main() {
   test_refinements();
   test_recursion();
   test_tree_facts_equal_exactly_when_the_trees_are();
-  test_large_trees_compared_by_id();
+  test_large_trees_met_again();
+  test_many_large_operands();
+  test_remembered_facts_change_nothing();
   test_records_by_field_names();
   if (failures != 0) {
     std::fprintf(stderr, "%d failed\n", failures);
