@@ -13,8 +13,6 @@ namespace qx {
 
 namespace {
 
-constexpr EmptinessSummary kNotEmptyInexact{false, true, 0};
-
 // The bound test over constraints visited in order: lengths first, then one
 // pass over the numeric bounds keeping the tightest ones that the oracle can
 // order (a bound it cannot order is simply not used). Contradicting lengths
@@ -320,25 +318,23 @@ EmptinessSummary emptiness_rec(const SchemaNode& node, const DecisionContext& ct
                                DefinitionStack& stack) {
   DepthScope depth(ctx.budget);
   if (!ctx.budget.spend()) return kNotEmptyInexact;
+  if (EmptinessSummary fixed; fixed_summary(node.kind, fixed)) return fixed;
   switch (node.kind) {
     case NodeKind::Anything:
+    case NodeKind::Any:
     case NodeKind::Nothing:
     case NodeKind::NoneType:
     case NodeKind::Bool:
     case NodeKind::Int:
     case NodeKind::Float:
     case NodeKind::Str:
-    case NodeKind::Bytes: {
-      const KindClasses classes = kind_classes(node).classes;
-      return {classes == 0, false, classes};
-    }
-    case NodeKind::Any:
+    case NodeKind::Bytes:
     case NodeKind::Literal:
     case NodeKind::Set:
     case NodeKind::FrozenSet:
     case NodeKind::Instance:
     case NodeKind::Placeholder:
-      return kNotEmptyInexact;
+      break;  // fixed by their kind, above
     case NodeKind::Sequence:
       return {item_shape_emptiness(node.shape(), ctx, stack), true, 0};
     case NodeKind::Record:
@@ -401,7 +397,7 @@ bool intersection_bounds_unsat(std::span<const SchemaNode* const> members, LeafO
   return BoundsFold(oracle).unsat(each, integer);
 }
 
-EmptinessSummary node_emptiness(const SchemaNode& node, const DecisionContext& ctx) {
+EmptinessSummary node_emptiness_rec(const SchemaNode& node, const DecisionContext& ctx) {
   DefinitionStack stack;
   return emptiness_rec(node, ctx, stack);
 }

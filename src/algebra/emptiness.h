@@ -53,8 +53,58 @@ bool refinement_bounds_unsat(const std::vector<Constraint>& constraints, LeafOra
                              bool integer);
 bool intersection_bounds_unsat(std::span<const SchemaNode* const> members, LeafOracle& oracle);
 
-// emptiness_rec with a fresh DefinitionStack, as the inclusion decision asks it.
-EmptinessSummary node_emptiness(const SchemaNode& node, const DecisionContext& ctx);
+inline constexpr EmptinessSummary kNotEmptyInexact{false, true, 0};
+
+// The summary of a node whose kind alone fixes it (the kinds without a
+// tree below them, and Set and FrozenSet, never empty): true with `out` set,
+// else false.
+inline bool fixed_summary(NodeKind kind, EmptinessSummary& out) {
+  switch (kind) {
+    case NodeKind::Anything:
+    case NodeKind::Nothing:
+    case NodeKind::NoneType:
+    case NodeKind::Bool:
+    case NodeKind::Int:
+    case NodeKind::Float:
+    case NodeKind::Str:
+    case NodeKind::Bytes: {
+      const KindClasses classes = kind_mask(kind).classes;
+      out = {classes == 0, false, classes};
+      return true;
+    }
+    case NodeKind::Any:
+    case NodeKind::Literal:
+    case NodeKind::Set:
+    case NodeKind::FrozenSet:
+    case NodeKind::Instance:
+    case NodeKind::Placeholder:
+      out = kNotEmptyInexact;
+      return true;
+    case NodeKind::Sequence:
+    case NodeKind::Record:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
+    case NodeKind::Object:
+    case NodeKind::Refinement:
+    case NodeKind::Ref:
+      return false;
+  }
+  return false;
+}
+
+EmptinessSummary node_emptiness_rec(const SchemaNode& node, const DecisionContext& ctx);
+
+// emptiness_rec with a fresh DefinitionStack, as the inclusion decision asks
+// it at most steps: a node whose kind fixes its summary spends its one step
+// here, as emptiness_rec would, without the call.
+inline EmptinessSummary node_emptiness(const SchemaNode& node, const DecisionContext& ctx) {
+  EmptinessSummary fixed;
+  if (!fixed_summary(node.kind, fixed)) return node_emptiness_rec(node, ctx);
+  DepthScope depth(ctx.budget);
+  if (!ctx.budget.spend()) return kNotEmptyInexact;
+  return fixed;
+}
 
 // A whole emptiness query with its own budget.
 bool decide_empty(const SchemaNode& root, LeafOracle& oracle,

@@ -178,12 +178,14 @@ bool made_by_type(PyTypeObject* cls) { return Py_IS_TYPE(as_object(cls), &PyType
 
 }  // namespace
 
-bool EnumMemberReadings::sole_equal(PyObject* value) {
+bool EnumMemberReadings::read(PyObject* value) {
   PyTypeObject* cls = Py_TYPE(value);
   if (made_by_type(cls)) return false;
   const auto [entry, fresh] = by_class_.try_emplace(cls, false);
   if (fresh) entry->second = is_sole_equal_enum_member(value);
-  return entry->second;
+  last_class_ = cls;
+  last_sole_ = entry->second;
+  return last_sole_;
 }
 
 bool is_sole_equal_enum_member(PyObject* value) {

@@ -26,14 +26,23 @@ bool is_sole_equal_enum_member(PyObject* value);
 // could change a class (its dicts, bases or metaclass) since.
 class EnumMemberReadings {
  public:
-  bool sole_equal(PyObject* value);
+  bool sole_equal(PyObject* value) {
+    return Py_TYPE(value) == last_class_ ? last_sole_ : read(value);
+  }
   // Drops every reading; called once code of the user's may have run.
   void forget() {
+    last_class_ = nullptr;
     if (!by_class_.empty()) by_class_.clear();
   }
 
  private:
+  bool read(PyObject* value);
+
   absl::flat_hash_map<PyTypeObject*, bool> by_class_;
+  // The class read last and its reading: most steps ask about the class of
+  // the step before.
+  PyTypeObject* last_class_ = nullptr;
+  bool last_sole_ = false;
 };
 
 }  // namespace qx

@@ -6,10 +6,9 @@
 namespace qx {
 
 KindMask kind_classes(const SchemaNode& node) {
-  const auto child_mask = [](const SchemaNode& child) { return kind_classes(child); };
-  if (!mask_from_parts(node.kind)) return kind_classes_with(node, child_mask);
+  if (!mask_from_parts(node.kind)) return kind_mask(node.kind);
   ensure_stack();
-  return kind_classes_with(node, child_mask);
+  return kind_classes_with(node, [](const SchemaNode& child) { return kind_classes(child); });
 }
 
 BaseKind base_kind(const SchemaNode& node) {

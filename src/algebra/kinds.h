@@ -34,12 +34,10 @@ inline bool mask_from_parts(NodeKind kind) {
   return kind == NodeKind::Union || kind == NodeKind::Intersection || kind == NodeKind::Complement;
 }
 
-// kind_classes of `node`, reading the mask of each member or child through
-// `child_mask` (kind_classes itself, or a bounded reading of it). Members
-// are read in order and the first opaque one ends the reading.
-template <class ChildMask>
-KindMask kind_classes_with(const SchemaNode& node, ChildMask child_mask) {
-  switch (node.kind) {
+// The mask a kind fixes by itself: that of a scalar kind, opaque for every
+// other (a mask that is unknown, or read from the node's parts).
+inline KindMask kind_mask(NodeKind kind) {
+  switch (kind) {
     case NodeKind::Anything:
       return {false, kAllClasses};
     case NodeKind::Nothing:
@@ -56,35 +54,15 @@ KindMask kind_classes_with(const SchemaNode& node, ChildMask child_mask) {
       return {false, kClassStr};
     case NodeKind::Bytes:
       return {false, kClassBytes};
-    case NodeKind::Union: {
-      KindClasses classes = 0;
-      for (const SchemaNode& m : node.members()) {
-        const KindMask k = child_mask(m);
-        if (k.opaque) return {true, 0};
-        classes |= k.classes;
-      }
-      return {false, classes};
-    }
-    case NodeKind::Intersection: {
-      KindClasses classes = kAllClasses;
-      for (const SchemaNode& m : node.members()) {
-        const KindMask k = child_mask(m);
-        if (k.opaque) return {true, 0};
-        classes &= k.classes;
-      }
-      return {false, classes};
-    }
-    case NodeKind::Complement: {
-      const KindMask k = child_mask(node.child());
-      if (k.opaque) return {true, 0};
-      return {false, static_cast<KindClasses>(kAllClasses & ~k.classes)};
-    }
     case NodeKind::Any:
     case NodeKind::Literal:
     case NodeKind::Sequence:
     case NodeKind::Set:
     case NodeKind::FrozenSet:
     case NodeKind::Record:
+    case NodeKind::Union:
+    case NodeKind::Intersection:
+    case NodeKind::Complement:
     case NodeKind::Instance:
     case NodeKind::Object:
     case NodeKind::Refinement:
@@ -93,6 +71,29 @@ KindMask kind_classes_with(const SchemaNode& node, ChildMask child_mask) {
       return {true, 0};
   }
   return {true, 0};
+}
+
+// kind_classes of `node`, reading the mask of each member or child through
+// `child_mask` (kind_classes itself, or a bounded reading of it). Members
+// are read in order and the first opaque one ends the reading.
+template <class ChildMask>
+KindMask kind_classes_with(const SchemaNode& node, ChildMask child_mask) {
+  if (node.kind == NodeKind::Union || node.kind == NodeKind::Intersection) {
+    const bool any = node.kind == NodeKind::Union;
+    KindClasses classes = any ? 0 : kAllClasses;
+    for (const SchemaNode& m : node.members()) {
+      const KindMask k = child_mask(m);
+      if (k.opaque) return {true, 0};
+      classes = any ? classes | k.classes : classes & k.classes;
+    }
+    return {false, classes};
+  }
+  if (node.kind == NodeKind::Complement) {
+    const KindMask k = child_mask(node.child());
+    if (k.opaque) return {true, 0};
+    return {false, static_cast<KindClasses>(kAllClasses & ~k.classes)};
+  }
+  return kind_mask(node.kind);
 }
 
 // The one Python type every value of a node has, when there is one.

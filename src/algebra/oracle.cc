@@ -6,6 +6,7 @@
 #include "check/precompute.h"
 #include "check/walk.h"
 #include "py/once_cell.h"
+#include "py/stack.h"
 
 namespace qx {
 
@@ -82,10 +83,8 @@ bool walk_runs_no_user_code(const SchemaNode& node) {
   return within_kind(node.kind) == WithinKind::Equal || node.kind == NodeKind::Literal;
 }
 
-const Precompute& no_tables() {
-  static const Precompute empty;
-  return empty;
-}
+// What a walk that reads no table is given.
+const Precompute kNoTables;
 
 }  // namespace
 
@@ -97,18 +96,22 @@ const Precompute& no_tables() {
 // class keeps one member per equal value. Elsewhere a yes and a no are
 // equally unfounded.
 bool PoolOracle::speaks_for_its_equals(PyObject* literal) {
-  if (PyFloat_CheckExact(literal)) return PyFloat_AS_DOUBLE(literal) != 0.0;
-  return PyLong_CheckExact(literal) || PyBool_Check(literal) || PyUnicode_CheckExact(literal) ||
-         PyBytes_CheckExact(literal) || literal == Py_None || enum_members_.sole_equal(literal);
+  PyTypeObject* type = Py_TYPE(literal);
+  if (type == &PyLong_Type || type == &PyUnicode_Type || type == &PyBool_Type ||
+      type == &PyBytes_Type || literal == Py_None) {
+    return true;
+  }
+  if (type == &PyFloat_Type) return PyFloat_AS_DOUBLE(literal) != 0.0;
+  return enum_members_.sole_equal(literal);
 }
 
 // The tables of a built index give the walk the verdicts and the Python
 // calls of a walk without them, only sooner; a tree is indexed once a second
 // walk enters it (from the first in an eager build).
 const Precompute& PoolOracle::walk_tables(const SchemaNode& b) {
-  if (!walk_reads_tables(b)) return no_tables();
+  if (!walk_reads_tables(b)) return kNoTables;
   if (&b == last_indexed_) return *last_tables_;
-  if (!QX_EAGER_MEMO && walked_once_.insert(&b).second) return no_tables();
+  if (!QX_EAGER_MEMO && walked_once_.insert(&b).second) return kNoTables;
   if (!index_) index_.emplace(pool_, definitions_);
   last_indexed_ = &b;
   last_tables_ = &index_->covering(b);
@@ -134,6 +137,7 @@ uint8_t PoolOracle::leaf_subtype(const SchemaNode& a, const SchemaNode& b) {
     case NodeKind::Literal: {
       PyObject* literal = pool_.get(a.index);
       if (literal == nullptr || !speaks_for_its_equals(literal)) return kOracleCannotTell;
+      if (b.kind == NodeKind::Literal) return literal_in_literal(literal, b);
       return literal_member(literal, b);
     }
     case NodeKind::Anything:
@@ -159,6 +163,24 @@ uint8_t PoolOracle::leaf_subtype(const SchemaNode& a, const SchemaNode& b) {
       return kOracleCannotTell;
   }
   return kOracleCannotTell;
+}
+
+// The walk's test of a value against a Literal, taken without setting up a
+// walk, as a decision asks it of literals pair by pair: the same exact type,
+// then ==, with the same Python calls in the same order. A walk that meets
+// the end of the native stack, or an exception of either kind, says no.
+uint8_t PoolOracle::literal_in_literal(PyObject* literal, const SchemaNode& b) {
+  PyObject* other = pool_.get(b.index);
+  if (other == nullptr || stack_exhausted() || Py_TYPE(literal) != Py_TYPE(other)) {
+    return kOracleNo;
+  }
+  Ref eq = Ref::steal(PyObject_RichCompare(literal, other, Py_EQ));
+  const int truth = eq ? PyObject_IsTrue(eq.get()) : -1;
+  if (truth < 0) {
+    discard_exception();
+    return kOracleNo;
+  }
+  return truth == 1 ? kOracleYes : kOracleNo;
 }
 
 // A literal is a subset of `b` when its one value is a member: the literal

@@ -57,6 +57,7 @@ class PoolOracle final : public LeafOracle {
 
  private:
   bool speaks_for_its_equals(PyObject* literal);
+  uint8_t literal_in_literal(PyObject* literal, const SchemaNode& b);
   uint8_t literal_member(PyObject* literal, const SchemaNode& b);
   const Precompute& walk_tables(const SchemaNode& b);
 

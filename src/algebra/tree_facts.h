@@ -84,8 +84,7 @@ class TreeFacts {
 
   // kind_classes.
   KindMask classes(const SchemaNode& node) {
-    if (mask_from_parts(node.kind)) return composite_classes(node);
-    return kind_classes_with(node, [](const SchemaNode&) { return KindMask{true, 0}; });
+    return mask_from_parts(node.kind) ? composite_classes(node) : kind_mask(node.kind);
   }
 
   // item_shape_prefix_rest: the view, or null when the shape has none. A
