@@ -52,7 +52,7 @@ std::unique_ptr<re2::RE2> compile_anchored_pattern(std::string_view pattern, std
   }
   // Only the text the engine compiles is rewritten, after the checks above:
   // descriptions and the size estimate see the pattern as written.
-  if (engine_merges_folded_arms()) translated = keep_folded_arms_apart(translated);
+  unfold_merged_letters(translated, engine_merges_folded_arms());
   std::string anchored = "\\A(?:";
   anchored += rewrite_perl_classes(translated);
   anchored += ")\\z";

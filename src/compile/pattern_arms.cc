@@ -1,306 +1,280 @@
-// Alternation arms: keeping apart the arms an engine would merge wrongly across case folding.
+// Alternation arms: spelling out case-folded letters that the engine would merge wrongly.
 #include "compile/pattern_arms.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "compile/pattern_scan.h"
+#include "compile/pattern_units.h"
 #include "re2/re2.h"
 
 namespace qx {
 
 namespace {
 
-// The engine turns a class of exactly one ASCII letter in both cases ("[Xx]",
-// or "x" and "[x]" under the flag i) into a case-folded letter, and merges
-// neighbouring arms that are single letters or classes into one class. An
-// engine with the fault adds a folded letter to that class only when its lower
-// case is not there yet, so an earlier arm holding the lower case without the
-// capital loses the capital. Arms come to be single letters also once the
-// engine has factored out what neighbouring arms begin with ("ab|a[Bb]"), so
-// each arm is judged by every letter it holds, at any depth.
+// The engine factors each alternation as it parses it: neighbouring arms that
+// begin alike lose what they share (literal text, then one class, assertion or
+// fixed count), and what is left of them is factored again as an alternation
+// of its own. Then each run of neighbours that are single characters, literals
+// or classes, becomes one class. So a case-folded literal meets that merge only
+// as what is left of an arm that it ends, once a beginning that factoring can
+// take off is gone, and the neighbours it merges with are arms next to it in
+// the text that had the same beginning taken off. A group that is an arm on
+// its own counts as its arms: the engine splices them into the alternation
+// around it.
 
-// A set of ASCII letters, case aside: bit k stands for the letter 'a' + k.
-using Letters = uint32_t;
-constexpr Letters kEveryLetter = (Letters{1} << 26) - 1;
+constexpr size_t npos = std::string_view::npos;
 
-// Beyond this many listed code points, a negated class is taken as possibly
-// leaving a single letter out: its complement is not worked out.
-constexpr uint64_t kManyCodePoints = 0x10000;
+bool is_flag(char c) { return c == 'i' || c == 'm' || c == 's' || c == 'U'; }
 
-// The letters of [lo, hi] that lie in [first, first + 25].
-Letters letters_in(char32_t lo, char32_t hi, char32_t first) {
-  const char32_t from = std::max(lo, first), to = std::min<char32_t>(hi, first + 25);
-  if (from > to) return 0;
-  return ((Letters{1} << (to - first + 1)) - 1) & ~((Letters{1} << (from - first)) - 1);
+// Where the flag group "(?flags)" at `i` ends, or npos when there is none.
+size_t flag_group_end(std::string_view p, size_t i) {
+  if (i + 1 >= p.size() || p[i] != '(' || p[i + 1] != '?') return npos;
+  size_t j = i + 2;
+  while (j < p.size() && (p[j] == '-' || is_flag(p[j]))) ++j;
+  return j < p.size() && p[j] == ')' ? j + 1 : npos;
 }
 
-// What an arm may hand the engine's merging of single-character arms.
-struct ArmLetters {
-  Letters folded = 0;  // letters it may hold as a case-folded letter
-  Letters plain = 0;   // letters it may hold in lower case without the capital
-
-  void add(const ArmLetters& other) {
-    folded |= other.folded;
-    plain |= other.plain;
-  }
-
-  // A character written as itself or as an escape.
-  void add_char(char32_t c, bool fold) {
-    const Letters letter = letters_in(c, c, 'a') | letters_in(c, c, 'A');
-    if (fold) {
-      folded |= letter;
-    } else {
-      plain |= letters_in(c, c, 'a');
-    }
-  }
-};
-
-// What one item of the pattern is, as far as letters go.
-enum class ItemKind : uint8_t {
-  CodePoint,  // one character
-  Perl,       // \d \w \s or a negation: each case of a letter in it with the other
-  Named,      // a Unicode or POSIX class, whose letters are not read here
-  Empty,      // an assertion, holding no character
-};
-
-struct Item {
-  ItemKind kind;
-  char32_t code_point;
-  size_t end;
-};
-
-// The UTF-8 character at `i` (the text is valid UTF-8: the engine parsed it).
-Item read_char(std::string_view p, size_t i) {
-  const auto lead = static_cast<unsigned char>(p[i]);
-  const size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  char32_t c = n == 1 ? lead : lead & (0x7F >> n);
-  for (size_t k = 1; k < n && i + k < p.size(); ++k) {
-    c = (c << 6) | (static_cast<unsigned char>(p[i + k]) & 0x3F);
-  }
-  return {ItemKind::CodePoint, c, std::min(i + n, p.size())};
+bool is_single(UnitKind k) {
+  return k == UnitKind::Literal || k == UnitKind::Class || k == UnitKind::Either;
 }
 
-// The escape whose backslash is at `i`, read as the engine reads it.
-Item read_escape(std::string_view p, size_t i) {
-  if (i + 1 >= p.size()) return {ItemKind::Empty, 0, p.size()};
-  const char e = p[i + 1];
-  switch (e) {
-    case 'd':
-    case 'D':
-    case 'w':
-    case 'W':
-    case 's':
-    case 'S':
-      return {ItemKind::Perl, 0, i + 2};
-    case 'p':
-    case 'P': {
-      const bool braced = i + 2 < p.size() && p[i + 2] == '{';
-      return {ItemKind::Named, 0, braced ? escape_end(p, i) : std::min(i + 3, p.size())};
-    }
-    case 'x': {
-      const bool braced = i + 2 < p.size() && p[i + 2] == '{';
-      const size_t end = braced ? escape_end(p, i) : std::min(i + 4, p.size());
-      char32_t c = 0;
-      for (size_t j = i + 2; j < end; ++j) {
-        if (is_hex_digit(p[j])) c = c * 16 + hex_value(p[j]);
-      }
-      return {ItemKind::CodePoint, c, end};
-    }
-    case 'a':
-      return {ItemKind::CodePoint, '\a', i + 2};
-    case 'f':
-      return {ItemKind::CodePoint, '\f', i + 2};
-    case 'n':
-      return {ItemKind::CodePoint, '\n', i + 2};
-    case 'r':
-      return {ItemKind::CodePoint, '\r', i + 2};
-    case 't':
-      return {ItemKind::CodePoint, '\t', i + 2};
-    case 'v':
-      return {ItemKind::CodePoint, '\v', i + 2};
-    case 'A':
-    case 'z':
-    case 'b':
-    case 'B':
-    case 'C':
-      return {ItemKind::Empty, 0, i + 2};
-    default:
-      break;
-  }
-  if (e >= '0' && e <= '7') {  // octal: up to three digits
-    char32_t c = 0;
-    size_t j = i + 1;
-    for (; j < p.size() && j < i + 4 && p[j] >= '0' && p[j] <= '7'; ++j) c = c * 8 + (p[j] - '0');
-    return {ItemKind::CodePoint, c, j};
-  }
-  // Any other letter or digit is an escape the engine refused already; a
-  // punctuation mark stands for itself.
-  if (is_hex_digit(e) || (e >= 'g' && e <= 'z') || (e >= 'G' && e <= 'Z')) {
-    return {ItemKind::Named, 0, i + 2};
-  }
-  const Item c = read_char(p, i + 1);
-  return {ItemKind::CodePoint, c.code_point, c.end};
-}
+// What can be left of an arm for the merge: a single character, or a group
+// whose own merges may have left one class.
+bool is_mergeable(UnitKind k) { return is_single(k) || k == UnitKind::Group; }
 
-// What a bracket class lists.
-struct ClassContents {
-  bool negated = false;
-  Letters lower = 0, upper = 0;  // the letters listed in each case
-  bool other = false;            // lists a character that is not an ASCII letter
-  bool perl = false;             // lists \d \w \s or a negation
-  bool named = false;            // lists a Unicode or POSIX class
-  uint64_t count = 0;            // code points listed by characters and ranges
-
-  void add_range(char32_t lo, char32_t hi) {
-    const Letters lo_letters = letters_in(lo, hi, 'a'), up_letters = letters_in(lo, hi, 'A');
-    lower |= lo_letters;
-    upper |= up_letters;
-    const uint64_t size = hi >= lo ? uint64_t{hi} - lo + 1 : 0;
-    count = std::min(count + size, uint64_t{1} << 40);
-    other |= size > static_cast<uint64_t>(std::popcount(lo_letters) + std::popcount(up_letters));
-  }
-
-  // What the class hands an arm, under the flag i when `fold`.
-  ArmLetters letters(bool fold) const {
-    ArmLetters out;
-    if (!negated) {
-      const Letters listed = lower | upper;
-      if (!other && !perl && !named && std::popcount(listed) == 1 && (fold || (lower & upper))) {
-        out.folded = listed;
-      }
-      // Folding puts each letter's other case in; a Perl class holds both.
-      if (!fold) out.plain = named ? kEveryLetter : lower & ~upper;
-      return out;
-    }
-    const bool unread = perl || named || count >= kManyCodePoints;
-    if (unread) out.folded = kEveryLetter;
-    if (!fold) out.plain = unread ? kEveryLetter : upper & ~lower;
-    return out;
-  }
+// The units of an arm as factoring sees them, without the last: how many, a
+// hash of their factoring keys, and how many may be any unit or, for groups,
+// stand for several.
+struct Prefix {
+  size_t size = 0;
+  uint64_t hash = 0;
+  size_t any = 0;
+  size_t groups = 0;
 };
 
-// An item inside brackets at `i`: a POSIX class, an escape or a character.
-Item read_class_item(std::string_view p, size_t i) {
-  if (p[i] == '[' && i + 1 < p.size() && p[i + 1] == ':') {
-    const size_t close = p.find(":]", i + 2);
-    if (close != std::string_view::npos) return {ItemKind::Named, 0, close + 2};
-  }
-  return p[i] == '\\' ? read_escape(p, i) : read_char(p, i);
+// True unless factoring can never take the one prefix for the other. Equal
+// hashes are taken as alike: a collision only spells out a letter for nothing.
+bool may_share(const Prefix& a, const Prefix& b) {
+  // A group stands for one unit or more: its prefix is at least its size.
+  if (a.groups != 0 && b.groups != 0) return true;
+  if (a.groups != 0) return b.size >= a.size;
+  if (b.groups != 0) return a.size >= b.size;
+  return a.size == b.size && (a.any != 0 || b.any != 0 || a.hash == b.hash);
 }
 
-// Reads the bracket class that opens at p[i] == '[' into `contents`; returns
-// where it ends. A "]" right after "[" or "[^" is listed, not the end.
-size_t read_class(std::string_view p, size_t i, ClassContents& contents) {
-  ++i;
-  if (i < p.size() && p[i] == '^') {
-    contents.negated = true;
-    ++i;
+// The units of an arm so far, read as a polynomial hash so that arms compare
+// in constant time and groups splice in.
+struct Arm {
+  static constexpr uint64_t kBase = 0x9E3779B97F4A7C15ULL;
+  Prefix all, before;                    // every unit, and every unit but the last
+  uint64_t power = 1, power_before = 1;  // kBase to the power of their sizes
+  bool opaque = false;                   // holds what factoring never takes off
+  Unit last;
+
+  void reset() {
+    all.size = 0;
+    all.hash = 0;
+    all.any = 0;
+    all.groups = 0;
+    power = 1;
+    opaque = false;
   }
-  for (bool first = true; i < p.size(); first = false) {
-    if (p[i] == ']' && !first) return i + 1;
-    const Item item = read_class_item(p, i);
-    i = item.end;
-    switch (item.kind) {
-      case ItemKind::CodePoint: {
-        char32_t hi = item.code_point;
-        if (i + 1 < p.size() && p[i] == '-' && p[i + 1] != ']') {
-          const Item last = read_class_item(p, i + 1);
-          hi = last.code_point;
-          i = last.end;
-        }
-        contents.add_range(item.code_point, hi);
-        break;
-      }
-      case ItemKind::Perl:
-        contents.perl = true;
-        break;
-      case ItemKind::Named:
-        contents.named = true;
-        break;
-      case ItemKind::Empty:
-        break;
-    }
+
+  static uint64_t mix(uint64_t key) {  // splitmix64's finaliser
+    key = (key ^ (key >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    key = (key ^ (key >> 27)) * 0x94D049BB133111EBULL;
+    return key ^ (key >> 31);
   }
-  return i;
-}
 
-// One group of the pattern (or the pattern itself) while it is scanned.
-struct Group {
-  bool fold = false;          // the flag i, where the scan is
-  size_t arm_start = 0;       // where the current arm begins
-  size_t flags_begin = 0;     // the current arm's own flag groups, in the scan's list
-  ArmLetters arm;             // what the current arm holds
-  ArmLetters all;             // what every arm so far holds
-  Letters earlier_plain = 0;  // the plain letters of the earlier arms left unwrapped
-};
+  void add(const Unit& u) {
+    before = all;
+    power_before = power;
+    put_last(u);
+  }
 
-class ArmGuard {
- public:
-  explicit ArmGuard(std::string_view p) : p_(p) {}
+  // `u` in place of the last unit (there is one).
+  void replace_last(const Unit& u) {
+    all = before;
+    power = power_before;
+    put_last(u);
+  }
 
-  std::string run() {
-    groups_.emplace_back();
-    size_t i = 0;
-    while (i < p_.size()) i = step(i);
-    end_arm(p_.size());
-    return rewritten();
+  // The units of `b` after these.
+  void append(const Arm& b) {
+    if (b.all.size == 0) return;
+    before = joined(all, b.before, b.power_before);
+    power_before = power * b.power_before;
+    all = joined(all, b.all, b.power);
+    power *= b.power;
+    opaque = opaque || b.opaque;
+    last = b.last;
   }
 
  private:
+  // `u` after the units in `before`.
+  void put_last(const Unit& u) {
+    all.size += 1;
+    all.hash = all.hash * kBase + mix(factoring_key(u));
+    all.any += may_be_any(u) ? 1 : 0;
+    all.groups += u.kind == UnitKind::Group ? 1 : 0;
+    power *= kBase;
+    opaque = opaque || u.kind == UnitKind::Opaque;
+    last = u;
+  }
+
+  static Prefix joined(const Prefix& a, const Prefix& b, uint64_t power_b) {
+    return {a.size + b.size, a.hash * power_b + b.hash, a.any + b.any, a.groups + b.groups};
+  }
+};
+
+// Neighbouring arms that the engine may merge, as the scan meets them.
+struct Run {
+  Prefix before;                // the prefix of the arm before
+  bool open = false;            // the arm before may be merged with the next
+  size_t length = 0;            // arms in the run so far
+  Letters plain = 0;            // letters its arms may hold in lower case alone
+  std::optional<Unit> waiting;  // a folded k or s that ends the run's first arm
+
+  // Field by field: the scan does this once an arm, and a whole-object
+  // assignment compiles to a block fill that costs more than the scan.
+  void reset() {
+    open = false;
+    length = 0;
+    plain = 0;
+    waiting.reset();
+  }
+};
+
+// The pattern itself, or one group of it, while it is scanned.
+struct Level {
+  bool fold = false;        // the flag i, where the scan is
+  bool capture = false;     // a capturing group
+  bool alternated = false;  // holds "|"
+  bool linkable = false;    // non-capturing, and opened at the start of an arm
+  size_t open = 0;          // where its "(" is
+  Arm arm;                  // the current arm
+  Letters plain = 0;        // letters its units hold in lower case alone
+  Run run;                  // its arms' run: for a linkable level, a fork of its parent's
+};
+
+class ArmScan {
+ public:
+  ArmScan(std::string_view p, bool lost_capitals) : p_(p), lost_capitals_(lost_capitals) {}
+
+  // The units to spell out, in text order.
+  std::vector<Unit> run() {
+    enter(false, false, false, 0);
+    size_t i = 0;
+    while (i < p_.size()) i = step(i);
+    // A quoted run that never ends takes the anchoring in with it: the engine
+    // refuses the pattern as written, in its own words about the text.
+    if (unended_quote_) return {};
+    end_arm(levels_[0]);
+    std::sort(spelled_.begin(), spelled_.end(),
+              [](const Unit& a, const Unit& b) { return a.begin < b.begin; });
+    return std::move(spelled_);
+  }
+
+ private:
+  Level& level() { return levels_[depth_ - 1]; }
+
   // Reads the item at `i`; returns where the next one begins.
   size_t step(size_t i) {
-    Group& g = groups_.back();
-    switch (p_[i]) {
-      case '\\': {
-        if (i + 1 < p_.size() && p_[i + 1] == 'Q') {
-          const size_t end = quote_end(p_, i);
-          const size_t text_end = p_.compare(end - 2, 2, "\\E") == 0 ? end - 2 : end;
-          for (size_t j = i + 2; j < text_end; ++j) {
-            g.arm.add_char(static_cast<unsigned char>(p_[j]), g.fold);
-          }
-          return end;
-        }
-        const Item item = read_escape(p_, i);
-        if (item.kind == ItemKind::CodePoint) g.arm.add_char(item.code_point, g.fold);
-        if (item.kind == ItemKind::Named && !g.fold) g.arm.plain = kEveryLetter;
-        return item.end;
-      }
-      case '[': {
-        ClassContents contents;
-        const size_t end = read_class(p_, i, contents);
-        g.arm.add(contents.letters(g.fold));
-        return end;
-      }
+    Level& lv = level();
+    const auto c = static_cast<unsigned char>(p_[i]);
+    switch (c) {
+      case '\\':
+        if (i + 1 < p_.size() && p_[i + 1] == 'Q') return quote(i);
+        return push(escape_unit(p_, i, lv.fold));
+      case '[':
+        return push(class_unit(p_, i, lv.fold));
       case '(':
         return open_group(i);
       case ')':
-        if (groups_.size() > 1) {
-          end_arm(i);
-          const ArmLetters inside = groups_.back().all;
-          groups_.pop_back();
-          groups_.back().arm.add(inside);
-        }
-        return i + 1;
+        return close_group(i);
       case '|':
-        end_arm(i);
-        g.arm_start = i + 1;
+        lv.alternated = true;
+        end_arm(lv);
         return i + 1;
-      default: {
-        const Item c = read_char(p_, i);
-        g.arm.add_char(c.code_point, g.fold);
-        return c.end;
+      case '*':
+      case '+':
+      case '?':
+        return repeat(i, i + 1);
+      case '{':
+        if (const size_t end = repeat_end(p_, i); end != npos) return repeat(i, end);
+        break;
+      case '.':
+        return push({.kind = UnitKind::Class, .begin = i, .end = i + 1});
+      case '^':
+      case '$':
+        return push({.kind = UnitKind::Assertion, .begin = i, .end = i + 1});
+      default:
+        if (!lv.fold && c < 0x80) return push(char_unit(c, false, i, i + 1, Spelling::Other));
+        break;
+    }
+    return push(char_unit_at(p_, i, lv.fold, lv.fold ? Spelling::Folded : Spelling::Other));
+  }
+
+  size_t push(const Unit& u) {
+    Level& lv = level();
+    lv.arm.add(u);
+    lv.plain |= u.plain;
+    return u.end;
+  }
+
+  // The characters of "\Q...\E" at `i`, each a unit of its own.
+  size_t quote(size_t i) {
+    const size_t close = p_.find("\\E", i + 2);
+    if (close == npos) {
+      unended_quote_ = true;
+      return p_.size();
+    }
+    const bool fold = level().fold;
+    for (size_t j = i + 2; j < close;) {
+      j = push(char_unit_at(p_, j, fold, fold ? Spelling::Quoted : Spelling::Other));
+    }
+    return close + 2;
+  }
+
+  // A count or "*", "+", "?" at `i`, ending at `end`, on the unit before it.
+  size_t repeat(size_t i, size_t end) {
+    if (end < p_.size() && p_[end] == '?') ++end;  // lazy
+    Arm& arm = level().arm;
+    if (arm.all.size == 0) return end;  // the engine refused it already
+    const Unit item = arm.last;
+    Unit u = {.kind = UnitKind::Opaque, .plain = item.plain, .begin = item.begin, .end = end};
+    // A fixed count, {n} or {n,n}, is a prefix that factoring takes off.
+    if (p_[i] == '{' && (is_single(item.kind) || item.kind == UnitKind::Group)) {
+      uint32_t n = 0, m = 0;
+      size_t j = i + 1;
+      for (; is_ascii_digit(p_[j]); ++j) n = std::min<uint32_t>(n * 10 + (p_[j] - '0'), 100000);
+      bool fixed = true;
+      if (p_[j] == ',') {
+        const size_t digits = ++j;
+        for (; is_ascii_digit(p_[j]); ++j) m = std::min<uint32_t>(m * 10 + (p_[j] - '0'), 100000);
+        fixed = j > digits && m == n;
+      }
+      if (fixed) {
+        u.kind = UnitKind::Repeat;
+        u.sub = item.kind == UnitKind::Group ? UnitKind::Either : item.kind;
+        u.fold = item.fold;
+        u.rune = item.rune;
+        u.count = n;
       }
     }
+    arm.replace_last(u);
+    return end;
   }
 
   size_t open_group(size_t i) {
-    bool fold = groups_.back().fold;
+    bool fold = level().fold;
+    bool capture = true;
     size_t j = i + 1;
     if (j < p_.size() && p_[j] == '?') {
+      capture = false;
       bool negated = false;
       for (++j; j < p_.size() && (p_[j] == '-' || is_flag(p_[j])); ++j) {
         if (p_[j] == '-') negated = true;
@@ -308,67 +282,166 @@ class ArmGuard {
       }
       if (j < p_.size() && p_[j] == ')') {
         // Sets the flags up to the end of the enclosing group, later arms too.
-        groups_.back().fold = fold;
-        flag_groups_.emplace_back(i, j + 1);
+        level().fold = fold;
         return j + 1;
       }
       if (j < p_.size() && p_[j] != ':') {  // a named group
+        capture = true;
         const size_t close = p_.find('>', j);
-        j = close == std::string_view::npos ? p_.size() - 1 : close;
+        j = close == npos ? p_.size() - 1 : close;
       }
     } else {
       --j;
     }
-    Group& inner = groups_.emplace_back();
-    inner.fold = fold;
-    inner.arm_start = j + 1;
-    inner.flags_begin = flag_groups_.size();
+    enter(fold, capture, !capture && level().arm.all.size == 0, i);
     return j + 1;
   }
 
-  static bool is_flag(char c) { return c == 'i' || c == 'm' || c == 's' || c == 'U'; }
-
-  // Ends the current arm of the innermost group before p[end], wrapping it
-  // when it may hold a folded letter that an earlier arm holds plain.
-  void end_arm(size_t end) {
-    Group& g = groups_.back();
-    if ((g.arm.folded & g.earlier_plain) != 0) {
-      if (open_at_.empty()) open_at_.assign(p_.size(), false);
-      open_at_[g.arm_start] = true;
-      std::string close = "){1}";
-      for (size_t k = g.flags_begin; k < flag_groups_.size(); ++k) {
-        const auto [from, to] = flag_groups_[k];
-        close.append(p_.substr(from, to - from));
-      }
-      closes_.emplace_back(end, std::move(close));
+  // Opens a level. A group that may turn out to be an arm on its own forks
+  // the run of the alternation around it, which takes the fork over if it is.
+  void enter(bool fold, bool capture, bool linkable, size_t open) {
+    if (depth_ == levels_.size()) levels_.emplace_back();
+    Level& lv = levels_[depth_++];
+    lv.fold = fold;
+    lv.capture = capture;
+    lv.alternated = false;
+    lv.linkable = linkable;
+    lv.open = open;
+    lv.arm.reset();
+    lv.plain = 0;
+    if (linkable) {
+      lv.run = levels_[depth_ - 2].run;
     } else {
-      g.earlier_plain |= g.arm.plain;
+      lv.run.reset();
     }
-    g.all.add(g.arm);
-    g.arm = {};
-    flag_groups_.resize(g.flags_begin);
   }
 
-  std::string rewritten() const {
-    if (closes_.empty()) return std::string(p_);
-    std::string out;
-    out.reserve(p_.size() + closes_.size() * 8);
-    size_t next = 0;
-    for (size_t i = 0; i <= p_.size(); ++i) {
-      for (; next < closes_.size() && closes_[next].first == i; ++next) out += closes_[next].second;
-      if (i == p_.size()) break;
-      if (open_at_[i]) out += "(?:";
-      out += p_[i];
+  size_t close_group(size_t i) {
+    if (depth_ == 1) return i + 1;  // unbalanced: the engine refused it already
+    Level& inner = levels_[depth_ - 1];
+    Level& parent = levels_[depth_ - 2];
+    const size_t end = i + 1;
+    if (inner.alternated) end_arm(inner);
+    const bool counted = end < p_.size() && (p_[end] == '*' || p_[end] == '+' || p_[end] == '?' ||
+                                             (p_[end] == '{' && repeat_end(p_, end) != npos));
+    const Unit whole = {.plain = inner.plain, .begin = inner.open, .end = end};
+    if (inner.capture || (!inner.alternated && counted && inner.arm.all.size != 1)) {
+      add(parent, whole);  // never factored: a capture, a count of several units or none
+    } else if (inner.alternated) {
+      Unit group = whole;
+      group.kind = UnitKind::Group;
+      group.linked = inner.linkable && !counted && ends_arm(end);
+      // The engine splices its arms into the alternation around it.
+      if (group.linked) parent.run = inner.run;
+      add(parent, group);
+    } else {
+      parent.arm.append(inner.arm);  // a group that only scopes
+      parent.plain |= inner.plain;
     }
-    return out;
+    --depth_;
+    return end;
+  }
+
+  static void add(Level& lv, const Unit& u) {
+    lv.arm.add(u);
+    lv.plain |= u.plain;
+  }
+
+  // True when the arm ends at `i`, flag groups aside.
+  bool ends_arm(size_t i) const {
+    for (size_t end = flag_group_end(p_, i); end != npos; end = flag_group_end(p_, i)) i = end;
+    return i >= p_.size() || p_[i] == '|' || p_[i] == ')';
+  }
+
+  // Ends the current arm of `lv`: an arm of an alternation joins its run.
+  void end_arm(Level& lv) {
+    if (lv.alternated) join(lv.run, lv.arm);
+    lv.arm.reset();
+  }
+
+  void join(Run& run, const Arm& arm) {
+    // An arm that is one group linked to this alternation gave its arms already.
+    if (arm.all.size == 1 && arm.last.kind == UnitKind::Group && arm.last.linked) return;
+    if (arm.all.size == 0 || arm.opaque || !is_mergeable(arm.last.kind)) {
+      run.reset();
+      return;
+    }
+    // A group at the end may leave more of the arm than its last unit.
+    Prefix before = arm.before;
+    if (arm.last.kind == UnitKind::Group) ++before.groups;
+    if (!run.open || !may_share(run.before, before)) run.reset();
+    const Unit& last = arm.last;
+    ++run.length;
+    bool spell = lost_capitals_ && (last.folded & run.plain) != 0;
+    if ((last.folded & kFoldsBeyondAscii) != 0) {
+      if (run.length >= 2) {
+        spell = true;
+      } else {
+        run.waiting = last;
+      }
+    }
+    if (run.length == 2 && run.waiting) {
+      spelled_.push_back(*run.waiting);
+      run.waiting.reset();
+    }
+    if (spell) spelled_.push_back(last);
+    run.plain |= last.plain;
+    run.before = before;
+    run.open = true;
   }
 
   std::string_view p_;
-  std::vector<Group> groups_;
-  std::vector<std::pair<size_t, size_t>> flag_groups_;  // "(?flags)" of the open arms
-  std::vector<bool> open_at_;                           // a wrapper opens before p[i]
-  std::vector<std::pair<size_t, std::string>> closes_;  // a wrapper closes before p[i]
+  bool lost_capitals_;
+  bool unended_quote_ = false;
+  std::vector<Level> levels_;  // the first depth_ are open
+  size_t depth_ = 0;
+  std::vector<Unit> spelled_;
 };
+
+// The text that stands for `u` once spelled out.
+std::string spelled(std::string_view p, const Unit& u) {
+  const std::string_view text = p.substr(u.begin, u.end - u.begin);
+  if (u.kind != UnitKind::Literal || u.spelling == Spelling::Other) {
+    return "(?:" + std::string(text) + "){1}";
+  }
+  const char lower = static_cast<char>(u.rune), upper = static_cast<char>(u.rune & ~0x20u);
+  std::string cases = {upper, '|', lower, ')'};
+  switch (u.spelling) {
+    case Spelling::Bracket:
+      return "(?:" + cases;
+    case Spelling::Folded:
+      return "(?-i:" + cases;
+    case Spelling::Quoted:
+      return "\\E(?-i:" + cases + "\\Q";
+    case Spelling::Other:
+      break;
+  }
+  return std::string(text);
+}
+
+// False when no case-folded letter can end an arm of an alternation, which
+// the scan would find at length: there is no "|", or no class ends an arm
+// and no letter is under the flag i (which matters only with
+// `lost_capitals`: a letter under the flag i is never k or s).
+bool may_end_arm_folded(std::string_view p, bool lost_capitals) {
+  if (p.find('|') == npos) return false;
+  if (lost_capitals) {
+    for (size_t i = p.find("(?"); i != npos; i = p.find("(?", i + 2)) {
+      size_t j = i + 2;
+      while (j < p.size() && (p[j] == '-' || is_flag(p[j]))) {
+        if (p[j++] == 'i') return true;
+      }
+    }
+  }
+  // Every class ends in "]"; what the engine reads as nothing may follow it.
+  for (size_t i = p.find(']'); i != npos; i = p.find(']', i + 1)) {
+    size_t j = i + 1;
+    for (size_t end = flag_group_end(p, j); end != npos; end = flag_group_end(p, j)) j = end;
+    while (p.compare(j, 4, "\\Q\\E") == 0) j += 4;
+    if (j == p.size() || p[j] == '|' || p[j] == ')') return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -384,6 +457,22 @@ bool engine_merges_folded_arms() {
   return merges;
 }
 
-std::string keep_folded_arms_apart(std::string_view pattern) { return ArmGuard(pattern).run(); }
+bool unfold_merged_letters(std::string& pattern, bool lost_capitals) {
+  if (!may_end_arm_folded(pattern, lost_capitals)) return false;
+  const std::vector<Unit> units = ArmScan(pattern, lost_capitals).run();
+  if (units.empty()) return false;
+  std::string out;
+  out.reserve(pattern.size() + units.size() * 12);
+  size_t next = 0;
+  for (const Unit& u : units) {
+    if (u.begin < next) continue;
+    out.append(pattern, next, u.begin - next);
+    out += spelled(pattern, u);
+    next = u.end;
+  }
+  out.append(pattern, next);
+  pattern = std::move(out);
+  return true;
+}
 
 }  // namespace qx

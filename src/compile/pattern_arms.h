@@ -1,8 +1,7 @@
-// Alternation arms: keeping apart the arms an engine would merge wrongly across case folding.
+// Alternation arms: spelling out case-folded letters that the engine would merge wrongly.
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #ifndef QX_KEEP_FOLDED_ARMS_APART
 #define QX_KEEP_FOLDED_ARMS_APART 0
@@ -18,15 +17,21 @@ namespace qx {
 // not needed.
 bool engine_merges_folded_arms();
 
-// Rewrites `pattern`, in the engine's syntax and already parsed by it, so that
-// no arm of an alternation that may hold a case-folded letter is merged with
-// an earlier arm that may hold that letter in lower case only: each such arm
-// is wrapped in "(?:" and "){1}". The engine's parser keeps a count of one as
-// a node of its own, which it merges with nothing, and its simplifier then
-// drops it, so the program only loses the merges. The flag groups an arm sets
-// for the arms after it are repeated after its wrapper, so the rewritten
-// pattern means what the pattern means; one with no such arm comes back as it
-// was.
-std::string keep_folded_arms_apart(std::string_view pattern);
+// Rewrites `pattern`, in the engine's syntax and already parsed by it, where
+// the engine's merging of single-character alternation arms into one class
+// (once it has factored out what neighbouring arms begin with) may meet a
+// case-folded letter that it merges wrongly. The engine reads a class of
+// exactly one ASCII letter in both cases ("[Kk]"), and a letter under the flag
+// i, as a case-folded letter, and merging adds every Unicode fold of it: the
+// Kelvin sign to k, the long s to s, which neither the class nor Python's re
+// matches. With `lost_capitals` (see engine_merges_folded_arms), a folded
+// letter merged after an arm that may hold it in lower case alone is spelled
+// out too. A letter is spelled out as the alternation of its two cases,
+// "(?:K|k)", or "(?-i:K|k)" under the flag i, which the engine merges into a
+// class of exactly those two; a class whose characters are not read here is
+// wrapped in "(?:" and "){1}" instead, which keeps it out of the merge.
+// Everything else is kept byte for byte, so a pattern with nothing to spell
+// out comes back as it was. Returns true when it changed `pattern`.
+bool unfold_merged_letters(std::string& pattern, bool lost_capitals);
 
 }  // namespace qx
