@@ -218,8 +218,11 @@ bool member_among_large(std::span<const SchemaNode* const> members,
 // A wide intersection looks every member up among the complemented
 // operands: the small ones sorted by the total order of nodes (a comparison
 // with a small tree reads no more of either than the small one holds), the
-// large ones as member_among_large finds them.
-bool complement_contradiction(std::span<const SchemaNode* const> members, TreeFacts& facts) {
+// large ones as member_among_large finds them. The answer for a wide
+// Intersection node (`owner`, null for a list of operands) is remembered:
+// a decision may meet the node at every step.
+bool complement_contradiction(std::span<const SchemaNode* const> members, const SchemaNode* owner,
+                              TreeFacts& facts) {
   const auto complemented = [](const SchemaNode* m) {
     return m->kind == NodeKind::Complement && m->child().kind != NodeKind::Any;
   };
@@ -232,17 +235,19 @@ bool complement_contradiction(std::span<const SchemaNode* const> members, TreeFa
     }
     return false;
   }
-  std::vector<const SchemaNode*> small;
-  std::vector<const SchemaNode*> large;
-  for (const SchemaNode* m : members) {
-    if (!complemented(m)) continue;
-    (TreeFacts::small(m->child()) ? small : large).push_back(&m->child());
-  }
-  if (!small.empty()) {
-    std::ranges::sort(small, node_less);
-    if (member_among_sorted(members, 0, small)) return true;
-  }
-  return !large.empty() && member_among_large(members, large, facts);
+  return facts.remembered(owner, [&] {
+    std::vector<const SchemaNode*> small;
+    std::vector<const SchemaNode*> large;
+    for (const SchemaNode* m : members) {
+      if (!complemented(m)) continue;
+      (TreeFacts::small(m->child()) ? small : large).push_back(&m->child());
+    }
+    if (!small.empty()) {
+      std::ranges::sort(small, node_less);
+      if (member_among_sorted(members, 0, small)) return true;
+    }
+    return !large.empty() && member_among_large(members, large, facts);
+  });
 }
 
 // Some two members disjoint by their base kinds; a wide intersection finds
@@ -262,7 +267,7 @@ bool some_pair_disjoint(std::span<const SchemaNode* const> members) {
 }
 
 EmptinessSummary intersection_members_emptiness(std::span<const SchemaNode* const> members,
-                                                const DecisionContext& ctx,
+                                                const SchemaNode* owner, const DecisionContext& ctx,
                                                 DefinitionStack& stack) {
   EmptinessSummary s{false, false, kAllClasses};
   for (const SchemaNode* m : members) {
@@ -276,7 +281,7 @@ EmptinessSummary intersection_members_emptiness(std::span<const SchemaNode* cons
     s.empty = true;
     return s;
   }
-  s.empty = complement_contradiction(members, ctx.facts) || some_pair_disjoint(members) ||
+  s.empty = complement_contradiction(members, owner, ctx.facts) || some_pair_disjoint(members) ||
             intersection_bounds_unsat(members, ctx.oracle);
   return s;
 }
@@ -344,7 +349,7 @@ EmptinessSummary emptiness_rec(const SchemaNode& node, const DecisionContext& ct
       return union_emptiness(node.members(), ctx, stack);
     case NodeKind::Intersection: {
       const std::vector<const SchemaNode*> members = member_pointers(node.members());
-      return intersection_members_emptiness(members, ctx, stack);
+      return intersection_members_emptiness(members, &node, ctx, stack);
     }
     case NodeKind::Complement: {
       const EmptinessSummary r = emptiness_rec(node.child(), ctx, stack);
@@ -366,7 +371,7 @@ EmptinessSummary emptiness_rec(const SchemaNode& node, const DecisionContext& ct
 EmptinessSummary intersection_emptiness(std::span<const SchemaNode* const> members,
                                         const DecisionContext& ctx, DefinitionStack& stack) {
   if (!ctx.budget.spend()) return kNotEmptyInexact;
-  return intersection_members_emptiness(members, ctx, stack);
+  return intersection_members_emptiness(members, nullptr, ctx, stack);
 }
 
 bool refinement_bounds_unsat(const std::vector<Constraint>& constraints, LeafOracle& oracle,

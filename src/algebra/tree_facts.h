@@ -103,6 +103,17 @@ class TreeFacts {
   // meeting, when the fields are best read in place.
   const std::vector<uint32_t>* required(const SchemaNode& node);
 
+  // A yes-or-no fact of `node` that `work()` works out from the tree alone,
+  // remembered for the node; worked out each time for a null node.
+  template <class Work>
+  bool remembered(const SchemaNode* node, const Work& work) {
+    if (node == nullptr) return work();
+    if (auto it = node_facts_.find(node); it != node_facts_.end()) return it->second;
+    const bool fact = work();
+    node_facts_.try_emplace(node, fact);
+    return fact;
+  }
+
   // Whether the tree under `node` has at most kSmall nodes and shapes.
   static bool small(const SchemaNode& node);
   // Whether facts are remembered from their first reading (QX_EAGER_MEMO).
@@ -136,6 +147,7 @@ class TreeFacts {
   static constexpr size_t kLongSlots = 64;
   std::array<const void*, kLongSlots> long_parts_{};
   absl::flat_hash_map<const SchemaNode*, KindMask> masks_;
+  absl::flat_hash_map<const SchemaNode*, bool> node_facts_;
   // Held by pointer: a decision keeps a view, field names or required
   // positions across later steps that may add entries.
   absl::flat_hash_map<const ItemShape*, std::unique_ptr<ViewFacts>> views_;
