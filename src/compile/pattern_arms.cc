@@ -169,9 +169,6 @@ class ArmScan {
     enter(false, false, false, 0);
     size_t i = 0;
     while (i < p_.size()) i = step(i);
-    // A quoted run that never ends takes the anchoring in with it: the engine
-    // refuses the pattern as written, in its own words about the text.
-    if (unended_quote_) return {};
     end_arm(levels_[0]);
     std::sort(spelled_.begin(), spelled_.end(),
               [](const Unit& a, const Unit& b) { return a.begin < b.begin; });
@@ -225,18 +222,17 @@ class ArmScan {
     return u.end;
   }
 
-  // The characters of "\Q...\E" at `i`, each a unit of its own.
+  // The characters of "\Q...\E" at `i`, each a unit of its own. One that
+  // never ends runs to the end of the text (it is closed there before the
+  // engine sees it).
   size_t quote(size_t i) {
-    const size_t close = p_.find("\\E", i + 2);
-    if (close == npos) {
-      unended_quote_ = true;
-      return p_.size();
-    }
+    const size_t end = quote_end(p_, i);
+    const size_t text_end = p_.compare(end - 2, 2, "\\E") == 0 ? end - 2 : end;
     const bool fold = level().fold;
-    for (size_t j = i + 2; j < close;) {
+    for (size_t j = i + 2; j < text_end;) {
       j = push(char_unit_at(p_, j, fold, fold ? Spelling::Quoted : Spelling::Other));
     }
-    return close + 2;
+    return end;
   }
 
   // A count or "*", "+", "?" at `i`, ending at `end`, on the unit before it.
@@ -392,7 +388,6 @@ class ArmScan {
 
   std::string_view p_;
   bool lost_capitals_;
-  bool unended_quote_ = false;
   std::vector<Level> levels_;  // the first depth_ are open
   size_t depth_ = 0;
   std::vector<Unit> spelled_;
