@@ -241,21 +241,23 @@ template <class Tree>
 bool TreeFacts::same_by_reading(const Tree& a, const Tree& b) {
   const size_t slot_a = long_slot(&a);
   const size_t slot_b = long_slot(&b);
-  const bool both_long = long_parts_[slot_a] == &a && long_parts_[slot_b] == &b;
+  const bool both_long =
+      memos_ != nullptr && memos_->long_parts[slot_a] == &a && memos_->long_parts[slot_b] == &b;
   if (!eager_ && !both_long) {
     size_t left = kSmall;
     const Verdict quick = compare_within(a, b, left);
     if (quick != Verdict::Unsettled) return quick == Verdict::Equal;
   }
+  Memos& memo = memos();
   const std::pair<const void*, const void*> key = &a < &b
                                                       ? std::pair<const void*, const void*>{&a, &b}
                                                       : std::pair<const void*, const void*>{&b, &a};
-  if (auto it = pairs_.find(key); it != pairs_.end()) return it->second;
+  if (auto it = memo.pairs.find(key); it != memo.pairs.end()) return it->second;
   size_t left = kUnlimited;
   const bool equal = compare_within(a, b, left) == Verdict::Equal;
-  pairs_.try_emplace(key, equal);
-  long_parts_[slot_a] = &a;
-  long_parts_[slot_b] = &b;
+  memo.pairs.try_emplace(key, equal);
+  memo.long_parts[slot_a] = &a;
+  memo.long_parts[slot_b] = &b;
   return equal;
 }
 
@@ -285,9 +287,10 @@ KindMask TreeFacts::composite_classes(const SchemaNode& node) {
     const KindMask quick = classes_within(node, left, settled);
     if (settled) return quick;
   }
-  if (auto it = masks_.find(&node); it != masks_.end()) return it->second;
+  auto& masks = memos().masks;
+  if (auto it = masks.find(&node); it != masks.end()) return it->second;
   const KindMask mask = kind_classes(node);
-  masks_.try_emplace(&node, mask);
+  memos().masks.try_emplace(&node, mask);
   return mask;
 }
 
@@ -295,7 +298,7 @@ const ShapeView* TreeFacts::view(const ItemShape& shape, ShapeView& scratch) {
   if (shape.parts.size() < kSmall && !eager_) {
     return item_shape_prefix_rest(shape, scratch) ? &scratch : nullptr;
   }
-  std::unique_ptr<ViewFacts>& slot = views_[&shape];
+  std::unique_ptr<ViewFacts>& slot = memos().views[&shape];
   if (slot == nullptr) {
     slot = std::make_unique<ViewFacts>();
     slot->viewable = item_shape_prefix_rest(shape, slot->view);
@@ -313,7 +316,7 @@ const FieldFacts& TreeFacts::fields(const SchemaNode& node, FieldFacts& scratch,
     name_fields(node, scratch);
     return scratch;
   }
-  std::unique_ptr<FieldFacts>& slot = fields_[&node];
+  std::unique_ptr<FieldFacts>& slot = memos().fields[&node];
   if (slot == nullptr) {
     slot = std::make_unique<FieldFacts>();
     name_fields(node, *slot);
@@ -324,7 +327,7 @@ const FieldFacts& TreeFacts::fields(const SchemaNode& node, FieldFacts& scratch,
 
 const std::vector<uint32_t>* TreeFacts::required(const SchemaNode& node) {
   if (node.fields().size() < kSmall && !eager_) return nullptr;
-  const auto [entry, fresh] = required_.try_emplace(&node);
+  const auto [entry, fresh] = memos().required.try_emplace(&node);
   if (fresh && !eager_) return nullptr;
   if (entry->second == nullptr) {
     entry->second = std::make_unique<std::vector<uint32_t>>(required_positions(node.fields()));

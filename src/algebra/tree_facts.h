@@ -108,9 +108,10 @@ class TreeFacts {
   template <class Work>
   bool remembered(const SchemaNode* node, const Work& work) {
     if (node == nullptr) return work();
-    if (auto it = node_facts_.find(node); it != node_facts_.end()) return it->second;
+    auto& facts = memos().node_facts;
+    if (auto it = facts.find(node); it != facts.end()) return it->second;
     const bool fact = work();
-    node_facts_.try_emplace(node, fact);
+    memos().node_facts.try_emplace(node, fact);
     return fact;
   }
 
@@ -125,7 +126,8 @@ class TreeFacts {
   bool same_trees(const SchemaNode& a, const SchemaNode& b);
   KindMask composite_classes(const SchemaNode& node);
 
-  // The slot of a node or shape among long_parts_.
+  // The slot of a node or shape among Memos::long_parts.
+  static constexpr size_t kLongSlots = 16;
   static size_t long_slot(const void* part) {
     return (reinterpret_cast<uintptr_t>(part) >> 4) % kLongSlots;
   }
@@ -135,25 +137,34 @@ class TreeFacts {
     ShapeView view;
   };
 
+  // The remembered facts, made at the first one: a query over small trees
+  // remembers nothing and makes none of it.
+  struct Memos {
+    // Equality of pairs of trees (or of shapes) whose reading was long, by
+    // their addresses, the lower first.
+    absl::flat_hash_map<std::pair<const void*, const void*>, bool> pairs;
+    // Nodes and shapes met in a long reading, each in a slot chosen by its
+    // address (a later one takes the slot): a pair of them is looked up among
+    // `pairs` before it is read at all, which spares a pair met at every step
+    // its first kSmall nodes each time. A part pushed out of its slot is only
+    // read again before its lookup.
+    std::array<const void*, kLongSlots> long_parts{};
+    absl::flat_hash_map<const SchemaNode*, KindMask> masks;
+    absl::flat_hash_map<const SchemaNode*, bool> node_facts;
+    // Held by pointer: a decision keeps a view, field names or required
+    // positions across later steps that may add entries.
+    absl::flat_hash_map<const ItemShape*, std::unique_ptr<ViewFacts>> views;
+    absl::flat_hash_map<const SchemaNode*, std::unique_ptr<FieldFacts>> fields;
+    // An entry without positions marks a list met once.
+    absl::flat_hash_map<const SchemaNode*, std::unique_ptr<std::vector<uint32_t>>> required;
+  };
+  Memos& memos() {
+    if (memos_ == nullptr) memos_ = std::make_unique<Memos>();
+    return *memos_;
+  }
+
   bool eager_;
-  // Equality of pairs of trees (or of shapes) whose reading was long, by
-  // their addresses, the lower first.
-  absl::flat_hash_map<std::pair<const void*, const void*>, bool> pairs_;
-  // Nodes and shapes met in a long reading, each in a slot chosen by its
-  // address (a later one takes the slot): a pair of them is looked up among
-  // pairs_ before it is read at all, which spares a pair met at every step
-  // its first kSmall nodes each time. A part pushed out of its slot is only
-  // read again before its lookup.
-  static constexpr size_t kLongSlots = 64;
-  std::array<const void*, kLongSlots> long_parts_{};
-  absl::flat_hash_map<const SchemaNode*, KindMask> masks_;
-  absl::flat_hash_map<const SchemaNode*, bool> node_facts_;
-  // Held by pointer: a decision keeps a view, field names or required
-  // positions across later steps that may add entries.
-  absl::flat_hash_map<const ItemShape*, std::unique_ptr<ViewFacts>> views_;
-  absl::flat_hash_map<const SchemaNode*, std::unique_ptr<FieldFacts>> fields_;
-  // An entry without positions marks a list met once.
-  absl::flat_hash_map<const SchemaNode*, std::unique_ptr<std::vector<uint32_t>>> required_;
+  std::unique_ptr<Memos> memos_;
 };
 
 }  // namespace qx
