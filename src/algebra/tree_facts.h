@@ -57,6 +57,24 @@ struct FieldFacts {
 // counting `left` down; reads no more than that.
 bool nodes_within(const SchemaNode& node, size_t& left);
 
+// What a decision would otherwise work out again each time it meets the
+// same large subtree: whether two trees are equal, class masks, the view of
+// a long shape, the names and required fields of a long field list, the
+// complement test of a wide intersection.
+//
+// A fact is first read as it stands, exactly as the plain decision reads
+// it, and remembered only where that reading was long (more than kSmall
+// nodes, or a list of as many parts): remembering then costs one table
+// entry beside a reading it dwarfs, so a tree compared or read once costs
+// what the plain reading costs. Required field positions, which a single
+// emptiness question reads in place as cheaply, are listed only for a
+// record met again. Met again, a remembered fact costs a lookup, however
+// large its trees.
+//
+// Nodes and shapes are known by address: every one asked about must stay in
+// place and unchanged for the life of the facts, as the trees and
+// definitions of a query do. Nodes a step makes on its own stack are leaves,
+// never remembered.
 class TreeFacts {
  public:
   // Up to this many nodes and shapes, a reading is not remembered: it costs
