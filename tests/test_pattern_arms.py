@@ -55,6 +55,8 @@ class TestFoldedArms:
             r"(?:x|y)|[Xx]",
             r"x|(?:[Xx]|yb)",
             r"(?:yb|x)|[Xx]",
+            r"(?:(?:yb|x))|[Xx]",
+            r"(?i)(?:(?:yb|x)|(?-i:x))|[Xx]",
             r"a(?:x|y)|a[Xx]",
             # Inside repetitions.
             r"(?:x|[Xx])*",

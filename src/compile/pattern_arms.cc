@@ -320,18 +320,24 @@ class ArmScan {
     if (inner.alternated) end_arm(inner);
     const bool counted = end < p_.size() && (p_[end] == '*' || p_[end] == '+' || p_[end] == '?' ||
                                              (p_[end] == '{' && repeat_end(p_, end) != npos));
+    // The engine splices the arms of a group that is an arm on its own into
+    // the alternation around it: the group's run, which the arms of such a
+    // group inside it may have joined too, goes on there.
+    const bool own_arm = inner.linkable && !counted && ends_arm(end);
+    if (own_arm) parent.run = inner.run;
     const Unit whole = {.plain = inner.plain, .begin = inner.open, .end = end};
     if (inner.capture || (!inner.alternated && counted && inner.arm.all.size != 1)) {
       add(parent, whole);  // never factored: a capture, a count of several units or none
     } else if (inner.alternated) {
       Unit group = whole;
       group.kind = UnitKind::Group;
-      group.linked = inner.linkable && !counted && ends_arm(end);
-      // The engine splices its arms into the alternation around it.
-      if (group.linked) parent.run = inner.run;
+      group.linked = own_arm;
       add(parent, group);
     } else {
-      parent.arm.append(inner.arm);  // a group that only scopes
+      // A group that only scopes; a group in it whose arms joined this
+      // group's run is linked no further unless this one is an arm too.
+      if (!own_arm) inner.arm.last.linked = false;
+      parent.arm.append(inner.arm);
       parent.plain |= inner.plain;
     }
     --depth_;
