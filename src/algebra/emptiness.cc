@@ -323,7 +323,6 @@ EmptinessSummary emptiness_rec(const SchemaNode& node, const DecisionContext& ct
                                DefinitionStack& stack) {
   DepthScope depth(ctx.budget);
   if (!ctx.budget.spend()) return kNotEmptyInexact;
-  if (EmptinessSummary fixed; fixed_summary(node.kind, fixed)) return fixed;
   switch (node.kind) {
     case NodeKind::Anything:
     case NodeKind::Any:
@@ -338,8 +337,11 @@ EmptinessSummary emptiness_rec(const SchemaNode& node, const DecisionContext& ct
     case NodeKind::Set:
     case NodeKind::FrozenSet:
     case NodeKind::Instance:
-    case NodeKind::Placeholder:
-      break;  // fixed by their kind, above
+    case NodeKind::Placeholder: {
+      EmptinessSummary fixed;
+      fixed_summary(node.kind, fixed);
+      return fixed;
+    }
     case NodeKind::Sequence:
       return {item_shape_emptiness(node.shape(), ctx, stack), true, 0};
     case NodeKind::Record:
@@ -413,7 +415,8 @@ bool decide_empty(const SchemaNode& root, LeafOracle& oracle,
     WorkBudget budget;
     TreeFacts facts;
     const DecisionContext ctx{oracle, definitions, budget, facts};
-    return node_emptiness(root, ctx).empty;
+    DefinitionStack stack;
+    return emptiness_rec(root, ctx, stack).empty;
   });
 }
 

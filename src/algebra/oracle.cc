@@ -111,10 +111,10 @@ bool PoolOracle::speaks_for_its_equals(PyObject* literal) {
 const Precompute& PoolOracle::walk_tables(const SchemaNode& b) {
   if (!walk_reads_tables(b)) return kNoTables;
   if (&b == last_indexed_) return *last_tables_;
-  if (!QX_EAGER_MEMO && walked_once_.insert(&b).second) return kNoTables;
-  if (!index_) index_.emplace(pool_, definitions_);
+  if (walks_ == nullptr) walks_ = std::make_unique<Walks>(pool_, definitions_);
+  if (!QX_EAGER_MEMO && walks_->walked_once.insert(&b).second) return kNoTables;
   last_indexed_ = &b;
-  last_tables_ = &index_->covering(b);
+  last_tables_ = &walks_->index.covering(b);
   return *last_tables_;
 }
 

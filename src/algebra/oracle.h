@@ -4,7 +4,7 @@
 #include <Python.h>
 
 #include <cstdint>
-#include <optional>
+#include <memory>
 #include <vector>
 
 #include "absl/container/flat_hash_set.h"
@@ -68,9 +68,15 @@ class PoolOracle final : public LeafOracle {
   RecursionGuard guard_;
   // What the walks look up instead of scanning a wide union of literals or
   // compiling a pattern again: made for a tree the walks enter again, at
-  // the second walk, so that a tree walked once costs a plain walk.
-  std::optional<WalkIndex> index_;
-  absl::flat_hash_set<const SchemaNode*> walked_once_;
+  // the second walk, so that a tree walked once costs a plain walk. Made at
+  // the first walk into a tree: most decisions walk none.
+  struct Walks {
+    Walks(const ConstantsPool& pool, const std::vector<SchemaNode>& definitions)
+        : index(pool, definitions) {}
+    WalkIndex index;
+    absl::flat_hash_set<const SchemaNode*> walked_once;
+  };
+  std::unique_ptr<Walks> walks_;
   // The tree last indexed and its tables, met again at most steps of a
   // decision that walks many literals against one tree.
   const SchemaNode* last_indexed_ = nullptr;
