@@ -158,7 +158,9 @@ EmptinessSummary ref_emptiness(uint64_t d, const DecisionContext& ctx, Definitio
 constexpr size_t kPairwiseUpTo = 8;
 
 // Orders trees by the total order, which is 0 exactly for equal trees.
-bool node_less(const SchemaNode* x, const SchemaNode* y) { return node_cmp(*x, *y) < 0; }
+constexpr auto node_less = [](const SchemaNode* x, const SchemaNode* y) {
+  return node_cmp(*x, *y) < 0;
+};
 
 // Whether some member from `from` on equals one of `sorted` (ascending by
 // node_cmp). A comparison stops at the first difference, so it reads no
