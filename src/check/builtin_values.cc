@@ -1,6 +1,7 @@
-// Whether a value is made of builtin containers and scalars throughout, and holds itself.
+// Whether a value is made of builtin containers and scalars throughout, and where it holds itself.
 #include "check/builtin_values.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "absl/container/flat_hash_map.h"
@@ -66,37 +67,70 @@ FirstLook builtin_or_shared(PyObject* root) {
   return shared ? FirstLook::Shared : FirstLook::Tree;
 }
 
-// Whether some container of a builtin value holds itself: a depth-first
-// search that keeps each container it has met, so deep values cost their
-// size and no native stack, and addresses stay unique while compared.
-bool holds_itself(PyObject* root) {
-  std::vector<ContainerItems> path;
-  std::vector<Ref> finished;                 // keeps the containers `met` names alive
-  absl::flat_hash_map<PyObject*, bool> met;  // container: still on the path
-  path.emplace_back(Ref::borrow(root));
-  met.emplace(root, true);
+// The components of the containers of a builtin value that lie on a cycle
+// (Tarjan's algorithm, iterative, so deep values cost their size and no native
+// stack); false when there are none. Each container met is held, so addresses
+// stay unique while compared.
+bool find_cycles(PyObject* root, CycleComponents& out) {
+  struct Frame {
+    ContainerItems items;
+    uint32_t id;
+    bool holds_itself;
+  };
+  absl::flat_hash_map<PyObject*, uint32_t> ids;  // container: its order of discovery
+  std::vector<uint32_t> low;                     // by id: the lowest id it reaches back to
+  std::vector<bool> pending;                     // by id: on the component stack
+  std::vector<Ref> held;                         // by id
+  std::vector<uint32_t> stack;
+  std::vector<Frame> path;
+  uint32_t components = 0;
+  auto enter = [&](Ref container) {
+    const auto id = static_cast<uint32_t>(held.size());
+    ids.emplace(container.get(), id);
+    low.push_back(id);
+    pending.push_back(true);
+    held.push_back(Ref::borrow(container.get()));
+    stack.push_back(id);
+    path.push_back(Frame{ContainerItems(std::move(container)), id, false});
+  };
+  enter(Ref::borrow(root));
   while (!path.empty()) {
-    Ref item = path.back().next();
-    if (!item) {
-      met[path.back().container()] = false;
-      finished.push_back(Ref::borrow(path.back().container()));
-      path.pop_back();
+    Frame& frame = path.back();
+    if (Ref item = frame.items.next()) {
+      if (is_builtin_scalar(item.get())) continue;
+      auto met = ids.find(item.get());
+      if (met == ids.end()) {
+        enter(std::move(item));  // `frame` is not used past this point
+        continue;
+      }
+      if (met->second == frame.id) frame.holds_itself = true;
+      if (pending[met->second]) low[frame.id] = std::min(low[frame.id], met->second);
       continue;
     }
-    if (is_builtin_scalar(item.get())) continue;
-    auto [at, first] = met.try_emplace(item.get(), true);
-    if (!first) {
-      if (at->second) return true;
-      continue;
-    }
-    path.emplace_back(std::move(item));
+    const uint32_t id = frame.id;
+    const bool holds_itself = frame.holds_itself;
+    path.pop_back();
+    if (!path.empty()) low[path.back().id] = std::min(low[path.back().id], low[id]);
+    if (low[id] != id) continue;
+    const bool cycle = stack.back() != id || holds_itself;
+    if (cycle) ++components;
+    uint32_t member;
+    do {
+      member = stack.back();
+      stack.pop_back();
+      pending[member] = false;
+      if (cycle) {
+        out.of.emplace(held[member].get(), components);
+        out.held.push_back(std::move(held[member]));
+      }
+    } while (member != id);
   }
-  return false;
+  return components != 0;
 }
 
 }  // namespace
 
-ValueShape builtin_shape(PyObject* root) {
+ValueShape builtin_shape(PyObject* root, CycleComponents* cycles) {
   if (is_builtin_scalar(root)) return ValueShape::Tree;
   switch (builtin_or_shared(root)) {
     case FirstLook::Foreign:
@@ -106,7 +140,9 @@ ValueShape builtin_shape(PyObject* root) {
     case FirstLook::Shared:
       break;
   }
-  return holds_itself(root) ? ValueShape::Cyclic : ValueShape::Tree;
+  CycleComponents found;
+  if (!find_cycles(root, cycles != nullptr ? *cycles : found)) return ValueShape::Tree;
+  return ValueShape::Cyclic;
 }
 
 }  // namespace qx

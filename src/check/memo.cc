@@ -16,18 +16,14 @@ void WalkMemo::open(const RecursionGuard& guard) {
   if (state_ != State::Unasked) return;
   state_ = State::Closed;
   if (!possible_) return;
-  if (root_ != nullptr) {
-    const ValueShape shape = builtin_shape(root_);
-    if (shape == ValueShape::Foreign) return;
-    whole_guard_ = shape == ValueShape::Cyclic;
-  }
+  if (root_ != nullptr && builtin_shape(root_, &cycles_) == ValueShape::Foreign) return;
   state_ = State::Open;
-  if (!whole_guard_) return;
-  names_.resize(kMaxRecursion);
-  uint32_t below = 0;
+  // The walks under way began before the memo opened: none of them is kept,
+  // but the walks below them read their pairs.
+  if (levels_.size() < guard.size()) levels_.resize(guard.size());
   for (size_t i = 0; i < guard.size(); ++i) {
-    below = name(below, guard.active[i]);
-    names_[i] = below;
+    levels_[i].component = kUnread;
+    levels_[i].chain = 0;
   }
 }
 
@@ -41,29 +37,63 @@ void WalkMemo::forget_values() {
   if (!entries_.empty()) entries_.clear();
 }
 
-uint32_t WalkMemo::name(uint32_t below, RecursionGuard::Pair pair) {
-  // Names start at 1: 0 is the empty guard.
-  auto [it, added] = steps_.try_emplace(Step{below, pair}, 0);
-  if (added) it->second = static_cast<uint32_t>(steps_.size());
-  return it->second;
+// The component of the value of the guard's pair at `position`; 0 when it
+// lies on no cycle.
+uint32_t WalkMemo::component(const RecursionGuard& guard, size_t position) {
+  if (cycles_.of.empty()) return 0;
+  Level& level = levels_[position];
+  if (level.component == kUnread) {
+    auto hit = cycles_.of.find(reinterpret_cast<PyObject*>(guard.active[position].identity));
+    level.component = hit != cycles_.of.end() ? hit->second : 0;
+  }
+  return level.component;
+}
+
+// The name of the guard's pairs at `position` and below whose values lie on
+// the component of the value at `position`, bottom to top. Each level keeps
+// its name while its pair is active, so a name costs one interning per pair.
+uint32_t WalkMemo::chain(const RecursionGuard& guard, size_t position) {
+  const uint32_t own = component(guard, position);
+  uint8_t unnamed[kMaxRecursion];  // positions without a name yet, top first
+  size_t count = 0;
+  uint32_t below = 0;
+  for (size_t i = position + 1; i > 0; --i) {
+    if (component(guard, i - 1) != own) continue;
+    if (levels_[i - 1].chain != 0) {
+      below = levels_[i - 1].chain;
+      break;
+    }
+    unnamed[count++] = static_cast<uint8_t>(i - 1);
+  }
+  while (count > 0) {
+    const size_t i = unnamed[--count];
+    // Names start at 1: 0 is the empty chain.
+    auto [it, added] = steps_.try_emplace(Step{below, guard.active[i]}, 0);
+    if (added) it->second = static_cast<uint32_t>(steps_.size());
+    below = it->second;
+    levels_[i].chain = below;
+  }
+  return below;
 }
 
 // The key of the walk on the guard's top pair; false when it cannot be
 // named (a definition past what the key's bits hold).
 bool WalkMemo::name_walk(const RecursionGuard& guard, ValueRef value, WalkMode mode, Key& key) {
-  const size_t size = guard.size();
-  const RecursionGuard::Pair own = guard.active[size - 1];
+  const size_t top = guard.size() - 1;
   key.mode = mode;
-  if (whole_guard_) {
-    names_[size - 1] = name(size > 1 ? names_[size - 2] : 0, own);
-    key.name = names_[size - 1];
+  key.identity = value.identity();
+  key.name = guard.active[top].definition;
+  if (const uint32_t own = component(guard, top); own != 0) {
+    for (size_t i = top; i > 0; --i) {
+      if (component(guard, i - 1) == own) {
+        key.cycle = chain(guard, i - 1);
+        break;
+      }
+    }
     return true;
   }
   constexpr uint64_t kBits = 2 * 64;
-  if (own.definition >= kBits) return false;
-  key.identity = value.identity();
-  key.name = own.definition;
-  for (size_t i = 0; i + 1 < size; ++i) {
+  for (size_t i = 0; i < top; ++i) {
     const RecursionGuard::Pair& pair = guard.active[i];
     if (pair.identity != key.identity) continue;
     if (pair.definition >= kBits) return false;
@@ -77,6 +107,8 @@ bool WalkMemo::recall(RecursionGuard& guard, ValueRef value, WalkMode mode, cons
   const size_t size = guard.size();
   if (levels_.size() < size) levels_.resize(size);
   Level& level = levels_[size - 1];
+  level.component = kUnread;
+  level.chain = 0;
   level.key = Key{};
   level.kept = name_walk(guard, value, mode, level.key);
   if (level.kept) {
@@ -115,7 +147,7 @@ void WalkMemo::finish(RecursionGuard& guard, bool keep, bool verdict, const Erro
   Entry entry{static_cast<uint32_t>(size),
               peak - static_cast<uint32_t>(size),
               // Under a whole-guard name the size is part of the name.
-              guard.refusals != level.refusals || whole_guard_,
+              guard.refusals != level.refusals,
               verdict,
               {},
               std::move(value)};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "absl/container/flat_hash_map.h"
+#include "check/builtin_values.h"
 #include "check/precompute.h"
 #include "check/walk.h"
 #include "py/ref.h"
@@ -36,17 +37,22 @@ namespace qx {
 // for a check whose schema calls no user code on builtin values and whose
 // value is builtin throughout.
 //
-// Which of the guard's pairs matter depends on the value's shape:
-// - Where no container holds itself (every parsed document, most Python
-//   values), a walk below a value meets only that value and what it holds,
-//   none of which is a container around it: of the active pairs only those
-//   on the value itself can be met again. Beyond those, the guard counts
-//   only through its size, and only if a pair is refused at the limit: a
-//   walk that stayed `height` pairs below the limit answers alike under any
-//   size that keeps it there. So an entry is named by the value, the
-//   definition, the mode and the definitions active on the value itself.
-// - Where a container holds itself, any active pair may be met again: an
-//   entry is named by the whole guard, bottom to top, as one interned number.
+// Which of the guard's pairs matter: every active pair names a value the
+// walk passed on its way down, so the value under walk lies inside each of
+// them. A walk below the value meets only what the value holds; it meets a
+// pair's value again only where that value also lies inside the value under
+// walk, that is, where the two hold each other: where they lie on one cycle
+// (one component of CycleComponents). So
+// - a value on no cycle (every parsed document, most Python values, and the
+//   tree parts of a value that holds itself elsewhere) can meet again only
+//   the pairs on itself: an entry is named by the value, the definition, the
+//   mode and the definitions active on the value itself;
+// - a value on a cycle can meet again only the pairs whose values lie on its
+//   own component: an entry is named by those pairs, bottom to top, as one
+//   interned number, beside the value, the definition and the mode.
+// Beyond those, the guard counts only through its size, and only if a pair
+// is refused at the limit: a walk that stayed `height` pairs below the limit
+// answers alike under any size that keeps it there.
 //
 // A value is named by its address, so every value an entry names is kept
 // alive by the memo for the whole check, or, for the values a checked parse
@@ -103,14 +109,16 @@ class WalkMemo {
     }
   };
   struct Key {
-    uint64_t identity = 0;      // the value; 0 where `name` names the whole guard
-    uint64_t on_value[2] = {};  // definitions active on the value itself, a bit each
-    uint64_t name = 0;          // the definition, or the guard's name
+    uint64_t identity = 0;      // the value
+    uint64_t on_value[2] = {};  // on no cycle: definitions active on the value itself, a bit each
+    uint64_t name = 0;          // the definition
+    uint32_t cycle = 0;         // on a cycle: the active pairs on its component, interned
     WalkMode mode = WalkMode::Collect;
     bool operator==(const Key&) const = default;
     template <class H>
     friend H AbslHashValue(H h, const Key& k) {
-      return H::combine(std::move(h), k.identity, k.on_value[0], k.on_value[1], k.name, k.mode);
+      return H::combine(std::move(h), k.identity, k.on_value[0], k.on_value[1], k.name, k.cycle,
+                        k.mode);
     }
   };
   struct Entry {
@@ -130,11 +138,17 @@ class WalkMemo {
     size_t first = 0;   // where its records begin
     uint32_t peak = 0;  // the guard's peak before it
     uint64_t refusals = 0;
+    // Where the value holds itself somewhere: what is read of the value of
+    // the pair at this position while it is active.
+    uint32_t component = kUnread;  // of its value, once read; 0: on no cycle
+    uint32_t chain = 0;            // its component's pairs up to it, interned; 0: not yet
   };
 
   static constexpr uint64_t kWasteBeforeOpening = 64;
+  static constexpr uint32_t kUnread = ~uint32_t{0};
 
-  uint32_t name(uint32_t below, RecursionGuard::Pair pair);
+  uint32_t component(const RecursionGuard& guard, size_t position);
+  uint32_t chain(const RecursionGuard& guard, size_t position);
   bool name_walk(const RecursionGuard& guard, ValueRef value, WalkMode mode, Key& key);
   static bool answers_alike(const Entry& entry, size_t size) {
     return entry.refused ? entry.size == size : size + entry.height <= kMaxRecursion;
@@ -142,13 +156,11 @@ class WalkMemo {
 
   PyObject* root_;
   bool possible_;
-  bool whole_guard_ = false;  // the value holds itself somewhere
   State state_ = State::Unasked;
   uint64_t waste_ = 0;
-  // Whole-guard naming: names_[i] names the guard's bottom i + 1 pairs.
-  std::vector<uint32_t> names_;
-  absl::flat_hash_map<Step, uint32_t> steps_;
-  std::vector<Level> levels_;  // by guard position, while open
+  CycleComponents cycles_;                     // where the value holds itself
+  absl::flat_hash_map<Step, uint32_t> steps_;  // interned chains of pairs on a cycle
+  std::vector<Level> levels_;                  // by guard position, while open
   absl::flat_hash_map<Key, Entry> entries_;
 };
 
