@@ -9,7 +9,7 @@ from types import SimpleNamespace as NS
 from typing import Annotated
 
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import HealthCheck, example, given, settings
 from hypothesis import strategies as st
 
 from quendrix import Validator as V
@@ -278,5 +278,7 @@ class TestFoldedArmsGenerated:
 
     @settings(max_examples=EXAMPLES, deadline=None, suppress_health_check=[HealthCheck.too_slow])
     @given(pattern=patterns(KS_ATOMS))
+    @example(pattern="(a|[Kk])")
+    @example(pattern="[Ss]|(?i:a)")
     def test_kelvin_and_long_s_as_in_re(self, pattern):
         assert disagreements(pattern, KS_TEXTS) == []
