@@ -130,7 +130,7 @@ bool find_cycles(PyObject* root, CycleComponents& out) {
 
 }  // namespace
 
-ValueShape builtin_shape(PyObject* root, CycleComponents* cycles) {
+ValueShape builtin_shape(PyObject* root, CycleComponents& cycles) {
   if (is_builtin_scalar(root)) return ValueShape::Tree;
   switch (builtin_or_shared(root)) {
     case FirstLook::Foreign:
@@ -140,9 +140,11 @@ ValueShape builtin_shape(PyObject* root, CycleComponents* cycles) {
     case FirstLook::Shared:
       break;
   }
-  CycleComponents found;
-  if (!find_cycles(root, cycles != nullptr ? *cycles : found)) return ValueShape::Tree;
-  return ValueShape::Cyclic;
+  return find_cycles(root, cycles) ? ValueShape::Cyclic : ValueShape::Tree;
+}
+
+bool holds_only_builtins(PyObject* root) {
+  return is_builtin_scalar(root) || builtin_or_shared(root) != FirstLook::Foreign;
 }
 
 }  // namespace qx

@@ -28,12 +28,12 @@ struct CycleComponents {
 
 // Whether `root` and everything inside it are exact builtin scalars and
 // containers, whose comparisons, hashes, lengths and reprs are the
-// interpreter's own, and whether some container holds itself. Where it does
-// and `cycles` is given, fills it.
-ValueShape builtin_shape(PyObject* root, CycleComponents* cycles = nullptr);
+// interpreter's own, and whether some container holds itself; where one
+// does, fills `cycles`.
+ValueShape builtin_shape(PyObject* root, CycleComponents& cycles);
 
-inline bool holds_only_builtins(PyObject* root) {
-  return builtin_shape(root) != ValueShape::Foreign;
-}
+// Whether `root` and everything inside it are exact builtin scalars and
+// containers, without looking for cycles.
+bool holds_only_builtins(PyObject* root);
 
 }  // namespace qx

@@ -16,7 +16,7 @@ void WalkMemo::open(const RecursionGuard& guard) {
   if (state_ != State::Unasked) return;
   state_ = State::Closed;
   if (!possible_) return;
-  if (root_ != nullptr && builtin_shape(root_, &cycles_) == ValueShape::Foreign) return;
+  if (root_ != nullptr && builtin_shape(root_, cycles_) == ValueShape::Foreign) return;
   state_ = State::Open;
   // The walks under way began before the memo opened: none of them is kept,
   // but the walks below them read their pairs.
@@ -146,7 +146,6 @@ void WalkMemo::finish(RecursionGuard& guard, bool keep, bool verdict, const Erro
   if (!keep || !level.kept) return;
   Entry entry{static_cast<uint32_t>(size),
               peak - static_cast<uint32_t>(size),
-              // Under a whole-guard name the size is part of the name.
               guard.refusals != level.refusals,
               verdict,
               {},
