@@ -1,6 +1,7 @@
 // Error records: per-kind codes and names, message lines, and the ValidationError they become.
 #include "errors/records.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string>
 #include <string_view>
@@ -374,7 +375,10 @@ void extend_error_records(ErrorList& errors, ErrorList&& records) {
     errors = std::move(records);
     return;
   }
-  errors.reserve(errors.size() + records.size());
+  // Grown as push_back grows it: a list extended once per item of a long
+  // value, reserved to the exact size each time, is copied whole each time.
+  const size_t needed = errors.size() + records.size();
+  if (needed > errors.capacity()) errors.reserve(std::max(needed, 2 * errors.capacity()));
   for (ErrorRecord& r : records) errors.push_back(std::move(r));
   records.clear();
 }
