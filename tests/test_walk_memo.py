@@ -8,6 +8,7 @@ that opens the memo at a check's first walk runs these on every example; the oth
 it once enough walks were wasted, which the repeated shapes below bring about."""
 
 import json
+import os
 import re
 import subprocess
 import sys
@@ -151,9 +152,13 @@ def chains(draw):
     leaves = draw(st.lists(st.sampled_from(LEAVES), min_size=1, max_size=4))
     extra = draw(st.sampled_from(EXTRAS))
     inner = chain(leaves, extra)
-    outer = draw(st.sampled_from(["list", "dict", "bare", "self"]))
+    outer = draw(st.sampled_from(["list", "dict", "bare", "self", "members"]))
     if outer == "list":
         return Validator(list[inner])
+    if outer == "members":
+        # A union over the whole value whose second member walks again, through the same
+        # definition, what the first walked: what the unions over the items kept serves it.
+        return Validator(union(list[inner], list[union(inner, Literal["z"])], inner))
     if outer == "dict":
         return Validator(dict[inner if extra is EXTRAS[2] else str, inner])
     if outer == "self":
@@ -201,7 +206,12 @@ SETTINGS = settings(max_examples=150, deadline=None, suppress_health_check=list(
 
 class TestAgreesWithPlainWalk:
     @SETTINGS
-    @given(chains(), st.one_of(repeated(), deep(), st.lists(trees, max_size=4)))
+    @given(
+        chains(),
+        st.one_of(
+            repeated(), deep(), st.lists(trees, max_size=4), st.lists(deep(), min_size=2, max_size=4)
+        ),
+    )
     def test_every_entry(self, validator, value):
         assert_agrees(validator, value, json.dumps(value))
 
@@ -255,6 +265,16 @@ class TestAgreesWithPlainWalk:
 
 # ---- Cost -------------------------------------------------------------------------------
 
+
+def run_script(script, *args):
+    """What `script` prints as JSON, run in a fresh interpreter."""
+    done = subprocess.run(
+        [sys.executable, "-c", script, *args], capture_output=True, text=True, timeout=600
+    )
+    assert done.returncode == 0, done.stderr
+    return json.loads(done.stdout)
+
+
 # Six definitions, each a union of the one below, a list of itself and a literal: a walk that
 # names a value by the whole chain of definitions that led to it walks each value once per
 # chain, some depth^6 times; 30 levels then take seconds to hours in every entry.
@@ -285,9 +305,8 @@ print(json.dumps([v.is_valid(value), v.is_valid_json(text), fails(lambda: v.vali
 # A value that holds itself beside a chain of lists: the memo must name the walks on the chain
 # as it does where no value holds itself, so both cost alike, in every entry; naming them by the
 # whole guard made the first some thousand times the second at this depth.
-CYCLE_SCRIPT = r"""
+BEST = r"""
 import json, time
-from typing import Literal
 import quendrix as q
 
 def best(call, repeat=5):
@@ -300,6 +319,10 @@ def best(call, repeat=5):
             pass
         times.append(time.perf_counter() - start)
     return min(times)
+"""
+
+CYCLE_SCRIPT = BEST + r"""
+from typing import Literal
 
 c = q.recursive(lambda s: q.union(list[s], Literal[1]))
 for i in range(2, 5):
@@ -318,24 +341,53 @@ print(json.dumps({
 
 class TestCycleCost:
     def test_self_holding_value_beside_a_chain(self):
-        done = subprocess.run(
-            [sys.executable, "-c", CYCLE_SCRIPT], capture_output=True, text=True, timeout=600
-        )
-        assert done.returncode == 0, done.stderr
-        ratios = json.loads(done.stdout)
+        ratios = run_script(CYCLE_SCRIPT)
         assert all(ratio < 20 for ratio in ratios.values()), ratios
 
 
 class TestChainCost:
     @pytest.mark.parametrize("depth", [30, 60])
     def test_chain_of_definitions(self, depth):
-        done = subprocess.run(
-            [sys.executable, "-c", CHAIN_SCRIPT, str(depth)],
-            capture_output=True,
-            text=True,
-            timeout=60,
-        )
-        assert done.returncode == 0, done.stderr
-        is_valid, is_valid_json, *failed = json.loads(done.stdout)
+        is_valid, is_valid_json, *failed = run_script(CHAIN_SCRIPT, str(depth))
         assert not is_valid and not is_valid_json
         assert all(n >= 1 for n in failed)
+
+
+# Long lists of small items, each a union that wastes a few walks before it accepts: no pass
+# walks a finished item again, so the check costs what the plain walk costs (the same list made
+# foreign by its last item), and keeps nothing per item where each union decides one item.
+# Summing their waste over the check kept every walk of every item to its end: several times the
+# time, and memory growing with the list.
+LONG_LIST_SCRIPT = BEST + r"""
+import resource, sys
+from typing import Literal
+
+E = q.recursive(lambda e: q.union(list[e], Literal[1]))
+F = q.recursive(lambda f: q.union(E, list[f], Literal[2]))
+G = q.recursive(lambda g: q.union(F, list[g], Literal[3]))
+shape, entry = sys.argv[1:]
+call = getattr({
+    "items": q.Validator(list[G]),
+    "whole": G,
+    "member": q.Validator(q.union(list[G], list[Literal[0]])),
+}[shape], entry)
+items = [[[3, [2, [1]]]] for _ in range(20000)]
+plain = best(lambda: call(items + [[object()]]), 3)
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+memo = best(lambda: call(items + ["x"]), 3)
+grown = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before
+print(json.dumps([memo / plain, grown]))
+"""
+
+
+@pytest.mark.skipif(
+    os.environ.get("QX_SHORTCUTS_FORCED") == "1", reason="this build keeps every walk it makes"
+)
+class TestLongListCost:
+    @pytest.mark.parametrize("entry", ["is_valid", "validate"])
+    @pytest.mark.parametrize("shape", ["items", "whole", "member"])
+    def test_small_items_cost_what_the_plain_walk_costs(self, shape, entry):
+        ratio, grown_kib = run_script(LONG_LIST_SCRIPT, shape, entry)
+        assert ratio < 2
+        if shape == "items":  # elsewhere one union decides the whole list
+            assert grown_kib < 16 * 1024

@@ -12,25 +12,32 @@ WalkMemo::WalkMemo(PyObject* root, const CompiledSchema& schema, const Precomput
     : root_(root),
       possible_(!schema.definitions.empty() && precompute.builtin_values_run_no_python) {}
 
-void WalkMemo::open(const RecursionGuard& guard) {
-  if (state_ != State::Unasked) return;
-  state_ = State::Closed;
-  if (!possible_) return;
-  if (root_ != nullptr && builtin_shape(root_, cycles_) == ValueShape::Foreign) return;
-  state_ = State::Open;
-  // The walks under way began before the memo opened: none of them is kept,
-  // but the walks below them read their pairs.
+bool WalkMemo::builtin_value() {
+  if (shape_ == Shape::Unread) {
+    const bool builtin =
+        possible_ && (root_ == nullptr || builtin_shape(root_, cycles_) != ValueShape::Foreign);
+    shape_ = builtin ? Shape::Builtin : Shape::Foreign;
+  }
+  return shape_ == Shape::Builtin;
+}
+
+void WalkMemo::own(const void* pass, const RecursionGuard& guard, Recording recording) {
+  if (!builtin_value()) return;
+  // A pass nearer the root of the guard encloses the one that recorded the
+  // entries, and walks again what it walked; any other pass is beside it.
+  if (guard.size() >= owner_size_) forget_values();
+  owner_ = pass;
+  owner_size_ = guard.size();
+  recording_ = recording;
+  // The walks under way began before: none of them is kept, but the walks
+  // below them read their pairs, whose levels were not kept up meanwhile
+  // (read only where the value holds itself).
   if (levels_.size() < guard.size()) levels_.resize(guard.size());
+  if (cycles_.of.empty()) return;
   for (size_t i = 0; i < guard.size(); ++i) {
     levels_[i].component = kUnread;
     levels_[i].chain = 0;
   }
-}
-
-void WalkMemo::note_waste(uint64_t visits, const RecursionGuard& guard) {
-  if (state_ != State::Unasked) return;
-  waste_ += visits;
-  if (waste_ >= kWasteBeforeOpening) open(guard);
 }
 
 void WalkMemo::forget_values() {
@@ -143,7 +150,7 @@ void WalkMemo::finish(RecursionGuard& guard, bool keep, bool verdict, const Erro
   const uint32_t peak = guard.peak;
   guard.peak = std::max(level.peak, peak);
   Ref value = std::move(level.value);
-  if (!keep || !level.kept) return;
+  if (!keep || !level.kept || (verdict && recording_ == Recording::Failures)) return;
   Entry entry{static_cast<uint32_t>(size),
               peak - static_cast<uint32_t>(size),
               guard.refusals != level.refusals,

@@ -55,31 +55,73 @@ namespace qx {
 // answers alike under any size that keeps it there.
 //
 // A value is named by its address, so every value an entry names is kept
-// alive by the memo for the whole check, or, for the values a checked parse
+// alive by the memo while the entry lives, or, for the values a checked parse
 // makes one at a time, forgotten when the next one is walked.
 //
-// The memo stays closed, costing nothing, until walking again is likely:
-// when a check starts explaining a failure, or when union members that
-// failed had walked far into recursive definitions before failing.
+// The memo records only while a pass that may walk its value again is under
+// way, and costs nothing until walking again is likely:
+// - a union whose members that failed had walked far into recursive
+//   definitions before failing owns it from then until the union ends, and
+//   records every walk;
+// - a union or a record that explains a failure owns it for its explaining
+//   pass, which walks again only what failed, and records the walks that
+//   fail (a walk that accepts, of an item beside the one at fault, is asked
+//   for once), and every walk once its own branches, or the unions below
+//   it, waste as much.
+// Waste is counted by each union and pass for itself, so a long list of
+// small items, each a union wasting a few walks, never opens the memo. What
+// an owner recorded is kept after it ends only for a pass that encloses it:
+// the next owner nearer the root of the guard takes it over (the chains of
+// unions that re-walk a value nest so), any other drops it. So the memo
+// holds what one union decides, not the whole value.
 class WalkMemo {
  public:
   // `root` is the Python value under check, or null for parsed JSON, which
   // holds builtin values only and no cycle.
   WalkMemo(PyObject* root, const CompiledSchema& schema, const Precompute& precompute);
 
-  // Decides, once, whether this check may memoise.
-  void open(const RecursionGuard& guard);
-  // Whether the check memoises: its value holds only builtins, and its
-  // schema runs no user code on them.
-  bool is_open() const { return state_ == State::Open; }
+  // Whether the value under check holds only builtins, for a check whose
+  // schema runs no user code on them; decided once.
+  bool builtin_value();
   // Whether walks starting now are remembered.
   bool in_use(const RecursionGuard& guard) {
-    if (QX_EAGER_MEMO) open(guard);
-    return state_ == State::Open;
+    if (QX_EAGER_MEMO && owner_ == nullptr) own(this, guard, Recording::All);
+    return recording_ != Recording::Off;
   }
-  // A union member failed after `visits` walks into definitions below its
-  // own; the memo opens once such wasted walks add up.
-  void note_waste(uint64_t visits, const RecursionGuard& guard);
+  // A member of the union, or of the explaining pass, `pass` failed after
+  // `visits` walks into definitions below its own; `waste` is the pass's
+  // own count of them. Once they add up, the memo records, owned by `pass`
+  // until end_pass unless a pass around it owns it.
+  void note_waste(uint64_t visits, uint64_t& waste, const void* pass, const RecursionGuard& guard) {
+    waste += visits;
+    if (waste < kWasteBeforeOpening) return;
+    if (owner_ == nullptr) {
+      own(pass, guard, Recording::All);
+    } else {
+      recording_ = Recording::All;
+    }
+  }
+  // Whether the union that counted `waste` may own the memo.
+  static bool may_own(uint64_t waste) { return waste >= kWasteBeforeOpening; }
+  // An explaining pass of `pass` begins: it walks again what failed, and
+  // owns the memo unless a pass around it does.
+  void begin_pass(const void* pass, const RecursionGuard& guard) {
+    if (owner_ == nullptr) own(pass, guard, Recording::Failures);
+  }
+  // The first pass of the union `pass` at the guard's present size failed,
+  // and its explaining pass follows: if it owns the memo, it keeps what it
+  // recorded, and records from now on as begin_pass has it.
+  void pause(const void* pass, const RecursionGuard& guard) {
+    if (owner_ == pass && owner_size_ == guard.size()) recording_ = Recording::Failures;
+  }
+  // The pass `pass` at the guard's present size ends: if it owns the memo,
+  // recording stops, and what it recorded waits for an enclosing owner.
+  void end_pass(const void* pass, const RecursionGuard& guard) {
+    if (owner_ == pass && owner_size_ == guard.size()) {
+      owner_ = nullptr;
+      recording_ = Recording::Off;
+    }
+  }
   // The values walked so far are gone (a checked parse hands the walk each
   // value in memory that the next one reuses): no entry may name them.
   void forget_values();
@@ -97,7 +139,7 @@ class WalkMemo {
               size_t depth);
 
  private:
-  enum class State : uint8_t { Unasked, Open, Closed };
+  enum class Shape : uint8_t { Unread, Builtin, Foreign };
 
   struct Step {
     uint32_t below;
@@ -144,9 +186,14 @@ class WalkMemo {
     uint32_t chain = 0;            // its component's pairs up to it, interned; 0: not yet
   };
 
-  static constexpr uint64_t kWasteBeforeOpening = 64;
+  static constexpr uint64_t kWasteBeforeOpening = 16;
   static constexpr uint32_t kUnread = ~uint32_t{0};
 
+  // What the owner records, as the class comment says.
+  enum class Recording : uint8_t { Off, Failures, All };
+  // Makes `pass`, under way at the guard's present size, the owner, where
+  // the check may memoise.
+  void own(const void* pass, const RecursionGuard& guard, Recording recording);
   uint32_t component(const RecursionGuard& guard, size_t position);
   uint32_t chain(const RecursionGuard& guard, size_t position);
   bool name_walk(const RecursionGuard& guard, ValueRef value, WalkMode mode, Key& key);
@@ -156,8 +203,10 @@ class WalkMemo {
 
   PyObject* root_;
   bool possible_;
-  State state_ = State::Unasked;
-  uint64_t waste_ = 0;
+  Shape shape_ = Shape::Unread;
+  const void* owner_ = nullptr;                // the pass that owns the memo, if any
+  Recording recording_ = Recording::Off;       // Off exactly while no pass owns the memo
+  size_t owner_size_ = 0;                      // the guard's size under it, or under the last owner
   CycleComponents cycles_;                     // where the value holds itself
   absl::flat_hash_map<Step, uint32_t> steps_;  // interned chains of pairs on a cycle
   std::vector<Level> levels_;                  // by guard position, while open

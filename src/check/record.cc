@@ -160,12 +160,9 @@ void check_dict(const SchemaNode& record, PyObject* dict, Path& path, const Walk
   check_undeclared_keys(record, dict, before, path, ctx, errors);
 }
 
-}  // namespace
-
-void check_record(const SchemaNode& record, ValueRef value, Path& path, const WalkContext& ctx,
-                  ErrorList& errors) {
-  if (!ctx.collecting() || *ctx.stop) return;
-  if (ctx.memo != nullptr) ctx.memo->open(*ctx.guard);  // the fields walk again what failed
+// The explaining pass proper: the value is made a dict if it was parsed.
+void explain_record(const SchemaNode& record, ValueRef value, Path& path, const WalkContext& ctx,
+                    ErrorList& errors) {
   Ref converted;
   PyObject* obj = value.obj;
   if (value.is_json()) {
@@ -180,6 +177,17 @@ void check_record(const SchemaNode& record, ValueRef value, Path& path, const Wa
     return;
   }
   check_dict(record, obj, path, ctx, errors);
+}
+
+}  // namespace
+
+void check_record(const SchemaNode& record, ValueRef value, Path& path, const WalkContext& ctx,
+                  ErrorList& errors) {
+  if (!ctx.collecting() || *ctx.stop) return;
+  // The fields walk again what failed.
+  if (ctx.memo != nullptr) ctx.memo->begin_pass(&record, *ctx.guard);
+  explain_record(record, value, path, ctx, errors);
+  if (ctx.memo != nullptr) ctx.memo->end_pass(&record, *ctx.guard);
 }
 
 namespace {

@@ -267,28 +267,45 @@ bool members_accept(const SchemaNode& node, ValueRef value, const WalkContext& c
   const WalkContext probe = ctx.with_mode(WalkMode::Membership);
   Path probe_path;
   ErrorList probe_errors;
+  uint64_t waste = 0;  // walks below the members' own definitions that failed
+  bool accepted = false;
   for (size_t i = 0; i < node.members().size(); ++i) {
     if (pick != nullptr && !pick->in_play(i)) continue;
     const SchemaNode& member = node.members()[i];
-    if (accepts_at_once(member, value)) return true;
+    if (accepts_at_once(member, value)) {
+      accepted = true;
+      break;
+    }
     const uint64_t entered = ctx.guard->entered;
     if (pick != nullptr && pick->index->tagged[i]) {
       // A tagged record, whose index entry the tag index holds.
       // Its tag holds the value's text, so its tag field accepts that value.
       const KnownField tag{pick->index->fields[i], pick->tag_value};
       if (!*ctx.stop && record_first_pass(member, value, probe, pick->index->keys[i], &tag)) {
-        return true;
+        accepted = true;
+        break;
       }
     } else if (walk(member, value, probe_path, probe, probe_errors)) {
-      return true;
+      accepted = true;
+      break;
     }
     if (pick != nullptr && !pick->refused(value, i)) pick = nullptr;  // the rest are walked
     // Walks below the member's own definition were wasted, and the next
-    // member may make them again.
+    // member, or the error pass, may make them again.
     const uint64_t visits = ctx.guard->entered - entered;
-    if (visits > 1 && ctx.memo != nullptr) ctx.memo->note_waste(visits - 1, *ctx.guard);
+    if (visits > 1 && ctx.memo != nullptr) {
+      ctx.memo->note_waste(visits - 1, waste, &node, *ctx.guard);
+    }
   }
-  return false;
+  // An owner that explains next keeps the memo through its error pass.
+  if (WalkMemo::may_own(waste)) {
+    if (accepted || !ctx.collecting() || *ctx.stop) {
+      ctx.memo->end_pass(&node, *ctx.guard);
+    } else {
+      ctx.memo->pause(&node, *ctx.guard);
+    }
+  }
+  return accepted;
 }
 
 // The members of a tagged union that its tag leaves in play, or false in
@@ -362,9 +379,16 @@ size_t branch_score(const ErrorList& records, size_t base) {
   const size_t scored = std::min(node.members().size(), kScoredBranches);
   ErrorList best;
   size_t best_score = 0;
+  uint64_t waste = 0;
   for (size_t i = 0; i < scored; ++i) {
     ErrorList branch;
+    const uint64_t entered = ctx.guard->entered;
     walk(node.members()[i], value, path, collect, branch);
+    // The next branch may walk again what this one walked.
+    const uint64_t visits = ctx.guard->entered - entered;
+    if (visits > 1 && ctx.memo != nullptr) {
+      ctx.memo->note_waste(visits - 1, waste, &node, *ctx.guard);
+    }
     size_t score = branch_score(branch, base);
     if (i == 0 || score > best_score) {
       best = std::move(branch);
@@ -383,11 +407,13 @@ size_t branch_score(const ErrorList& records, size_t base) {
 // that cannot be told (see LateTexts).
 [[gnu::cold, gnu::noinline]] void explain_union(const SchemaNode& node, ValueRef value, Path& path,
                                                 const WalkContext& ctx, ErrorList& errors) {
-  if (ctx.memo != nullptr) ctx.memo->open(*ctx.guard);  // the branches walk again what failed
+  // The branches walk again what failed.
+  if (ctx.memo != nullptr) ctx.memo->begin_pass(&node, *ctx.guard);
   const size_t first = errors.size();
-  const bool quiet = ctx.memo != nullptr && ctx.memo->is_open();
+  const bool quiet = ctx.memo != nullptr && ctx.memo->builtin_value();
   const bool holding = ctx.late_texts != nullptr && ctx.late_texts->begin(value, quiet);
   explain_branches(node, value, path, ctx, errors);
+  if (ctx.memo != nullptr) ctx.memo->end_pass(&node, *ctx.guard);
   if (!holding) return;
   ctx.late_texts->end();
   settle_value_texts(errors, first);
