@@ -391,3 +391,33 @@ class TestLongListCost:
         assert ratio < 2
         if shape == "items":  # elsewhere one union decides the whole list
             assert grown_kib < 16 * 1024
+
+
+# An intersection whose members both walk the value's items through one definition: each
+# level of a member walks the level below twice, 2^depth walks where nothing keeps them.
+INTERSECTION_SCRIPT = BEST + r"""
+import sys
+
+d = q.recursive(lambda d: q.intersection(list[d], list[d]))
+
+def nested(depth):
+    value = []
+    for _ in range(depth):
+        value = [value]
+    return value
+
+call = getattr(d, sys.argv[1])
+
+def many(value):
+    return lambda: [call(value) for _ in range(50)]
+
+print(json.dumps(best(many(nested(24))) / best(many(nested(12)))))
+"""
+
+
+class TestIntersectionCost:
+    @pytest.mark.parametrize("entry", ["is_valid", "validate"])
+    def test_members_walking_one_definition(self, entry):
+        # Linear: twice the depth, about twice the time.
+        assert run_script(INTERSECTION_SCRIPT, entry) < 8
+

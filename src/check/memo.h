@@ -61,8 +61,8 @@ namespace qx {
 // The memo records only while a pass that may walk its value again is under
 // way, and costs nothing until walking again is likely:
 // - a union whose members that failed had walked far into recursive
-//   definitions before failing owns it from then until the union ends, and
-//   records every walk;
+//   definitions before failing, or an intersection whose members had, owns
+//   it from then until it ends, and records every walk;
 // - a union or a record that explains a failure owns it for its explaining
 //   pass, which walks again only what failed, and records the walks that
 //   fail (a walk that accepts, of an item beside the one at fault, is asked
@@ -88,8 +88,9 @@ class WalkMemo {
     if (QX_EAGER_MEMO && owner_ == nullptr) own(this, guard, Recording::All);
     return recording_ != Recording::Off;
   }
-  // A member of the union, or of the explaining pass, `pass` failed after
-  // `visits` walks into definitions below its own; `waste` is the pass's
+  // A member of `pass` (a union, an intersection or an explaining pass)
+  // made `visits` walks into definitions below its own, which the members
+  // after it, or an explaining pass, may make again; `waste` is the pass's
   // own count of them. Once they add up, the memo records, owned by `pass`
   // until end_pass unless a pass around it owns it.
   void note_waste(uint64_t visits, uint64_t& waste, const void* pass, const RecursionGuard& guard) {

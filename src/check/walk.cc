@@ -122,8 +122,19 @@ PyObject* as_python(ValueRef value, Ref& holder, const WalkContext& ctx) {
 [[gnu::noinline]] bool walk_intersection(const SchemaNode& node, ValueRef value, Path& path,
                                          const WalkContext& ctx, ErrorList& errors) {
   const std::vector<SchemaNode>& members = node.members();
-  return all_pass(members.size(), ctx,
-                  [&](size_t i) { return walk(members[i], value, path, ctx, errors); });
+  uint64_t waste = 0;  // walks below the members' own definitions
+  const bool passed = all_pass(members.size(), ctx, [&](size_t i) {
+    const uint64_t entered = ctx.guard->entered;
+    const bool member = walk(members[i], value, path, ctx, errors);
+    // The next member may make them again.
+    const uint64_t visits = ctx.guard->entered - entered;
+    if (visits > 1 && ctx.memo != nullptr) {
+      ctx.memo->note_waste(visits - 1, waste, &node, *ctx.guard);
+    }
+    return member;
+  });
+  if (WalkMemo::may_own(waste)) ctx.memo->end_pass(&node, *ctx.guard);
+  return passed;
 }
 
 // The constraints of a refinement on a parsed value, in Membership mode: each
