@@ -102,7 +102,7 @@ class WalkMemo {
       recording_ = Recording::All;
     }
   }
-  // Whether the union that counted `waste` may own the memo.
+  // Whether the pass that counted `waste` may own the memo.
   static bool may_own(uint64_t waste) { return waste >= kWasteBeforeOpening; }
   // An explaining pass of `pass` begins: it walks again what failed, and
   // owns the memo unless a pass around it does.
