@@ -69,9 +69,9 @@ FirstLook builtin_or_shared(PyObject* root) {
 
 // The components of the containers of a builtin value that lie on a cycle
 // (Tarjan's algorithm, iterative, so deep values cost their size and no native
-// stack); false when there are none. Each container met is held, so addresses
-// stay unique while compared.
-bool find_cycles(PyObject* root, CycleComponents& out) {
+// stack). Each container met is held, so addresses stay unique while
+// compared.
+void find_cycles(PyObject* root, CycleComponents& out) {
   struct Frame {
     ContainerItems items;
     uint32_t id;
@@ -125,26 +125,20 @@ bool find_cycles(PyObject* root, CycleComponents& out) {
       }
     } while (member != id);
   }
-  return components != 0;
 }
 
 }  // namespace
 
-ValueShape builtin_shape(PyObject* root, CycleComponents& cycles) {
-  if (is_builtin_scalar(root)) return ValueShape::Tree;
-  switch (builtin_or_shared(root)) {
-    case FirstLook::Foreign:
-      return ValueShape::Foreign;
-    case FirstLook::Tree:
-      return ValueShape::Tree;
-    case FirstLook::Shared:
-      break;
-  }
-  return find_cycles(root, cycles) ? ValueShape::Cyclic : ValueShape::Tree;
-}
-
 bool holds_only_builtins(PyObject* root) {
   return is_builtin_scalar(root) || builtin_or_shared(root) != FirstLook::Foreign;
+}
+
+bool holds_only_builtins(PyObject* root, CycleComponents& cycles) {
+  if (is_builtin_scalar(root)) return true;
+  const FirstLook look = builtin_or_shared(root);
+  // Only a container met twice can hold itself.
+  if (look == FirstLook::Shared) find_cycles(root, cycles);
+  return look != FirstLook::Foreign;
 }
 
 }  // namespace qx

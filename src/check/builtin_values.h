@@ -11,12 +11,6 @@
 
 namespace qx {
 
-enum class ValueShape : uint8_t {
-  Foreign,  // something in it is not an exact builtin scalar or container
-  Tree,     // builtin throughout, and no container holds itself
-  Cyclic,   // builtin throughout, and some container holds itself
-};
-
 // The containers of a builtin value that lie on a cycle. Two of them share a
 // number when each holds the other, at any depth (a strongly connected
 // component of the graph of containers and their items); a container on no
@@ -28,12 +22,10 @@ struct CycleComponents {
 
 // Whether `root` and everything inside it are exact builtin scalars and
 // containers, whose comparisons, hashes, lengths and reprs are the
-// interpreter's own, and whether some container holds itself; where one
-// does, fills `cycles`.
-ValueShape builtin_shape(PyObject* root, CycleComponents& cycles);
-
-// Whether `root` and everything inside it are exact builtin scalars and
-// containers, without looking for cycles.
+// interpreter's own.
 bool holds_only_builtins(PyObject* root);
+// The same; where they are, fills `cycles` with the containers that lie on
+// a cycle, if any.
+bool holds_only_builtins(PyObject* root, CycleComponents& cycles);
 
 }  // namespace qx

@@ -14,8 +14,7 @@ WalkMemo::WalkMemo(PyObject* root, const CompiledSchema& schema, const Precomput
 
 bool WalkMemo::builtin_value() {
   if (shape_ == Shape::Unread) {
-    const bool builtin =
-        possible_ && (root_ == nullptr || builtin_shape(root_, cycles_) != ValueShape::Foreign);
+    const bool builtin = possible_ && (root_ == nullptr || holds_only_builtins(root_, cycles_));
     shape_ = builtin ? Shape::Builtin : Shape::Foreign;
   }
   return shape_ == Shape::Builtin;
@@ -32,8 +31,8 @@ void WalkMemo::own(const void* pass, const RecursionGuard& guard, Recording reco
   // The walks under way began before: none of them is kept, but the walks
   // below them read their pairs, whose levels were not kept up meanwhile
   // (read only where the value holds itself).
-  if (levels_.size() < guard.size()) levels_.resize(guard.size());
   if (cycles_.of.empty()) return;
+  if (levels_.size() < guard.size()) levels_.resize(guard.size());
   for (size_t i = 0; i < guard.size(); ++i) {
     levels_[i].component = kUnread;
     levels_[i].chain = 0;
